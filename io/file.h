@@ -1,0 +1,53 @@
+// A file handle with 64-bit offsets and one owner. Reads report how many bytes really came, so
+// that callers never use bytes that are not there.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kestrel {
+
+class File {
+public:
+    enum class Mode { Read, CreateNew, Update };
+
+    File() = default;
+    ~File() { close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept : f_(other.f_) { other.f_ = nullptr; }
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            close();
+            f_ = other.f_;
+            other.f_ = nullptr;
+        }
+        return *this;
+    }
+
+    // CreateNew fails when the file exists already (used for private temporary files).
+    bool open(const std::string& path, Mode mode);
+    bool isOpen() const { return f_ != nullptr; }
+    // False when closing reported an error (buffered data that could not be stored).
+    bool close();
+
+    // Returns the bytes really read: fewer at the end of the file or on an error.
+    size_t read(void* out, size_t n);
+    // False unless all n bytes were handed to the file.
+    bool write(const void* data, size_t n);
+    bool seek(uint64_t offset);
+    uint64_t tell();
+    bool flush();
+    // Size of the file in bytes, or -1 when it cannot be told; the position is kept.
+    int64_t size();
+    // Cuts the file to `length` bytes (used to drop a frame that was only partly stored).
+    bool truncate(uint64_t length);
+    // Asks the system to put the data on the disk before a rename makes it visible.
+    bool sync();
+
+private:
+    std::FILE* f_ = nullptr;
+};
+
+}  // namespace kestrel

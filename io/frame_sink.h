@@ -1,0 +1,36 @@
+// The output video: every frame becomes a 24-bit key frame, bottom row first, of a new AVI file
+// whose stream header is the input's with the compressor code cleared.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/avi_format.h"
+#include "io/image.h"
+#include "settings/settings.h"
+
+namespace kestrel {
+
+// Position at which the next frame is written; -1 while no output exists in this run.
+int32_t WritePosition();
+
+// The stream header the output was created with (a copy of the input's, fccHandler 0).
+const AviStreamInfo& OutputStreamInfo();
+
+// The 40-byte header describing a 24-bit bottom-up frame of this size.
+BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height);
+
+// Appends `frame` (its own width, height and channel count) to the output, creating the output
+// at the run's first frame. False when no input is open (no message) or when the output cannot
+// be created or written (`message` set); the caller then ends the run with CloseVideo.
+bool WriteFrame(const Image& frame, const Settings& settings, std::string& message);
+
+// Creates the output for frames described by `header`; false with `message` set.
+bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
+                       std::string& message);
+
+// Ends the run on the video side: releases the input, completes the output and puts it in
+// place under its name. False with `message` set when the output could not be completed.
+bool CloseVideo(std::string& message);
+
+}  // namespace kestrel

@@ -1,0 +1,50 @@
+// The input video, one frame at a time. The first request of a run opens the first video stream
+// of the input file; each request decodes the next position (0, 1, 2, ...) into the ImageBuffer
+// as grey or blue-green-red. Failures carry the words the user must see; the caller shows them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/avi_format.h"
+#include "io/image.h"
+#include "settings/settings.h"
+
+namespace kestrel {
+
+// The current frame. It outlives the run, so the window can repaint the last frame read; its
+// channel count is kept with it, because the Colour switch may change between runs.
+Image& ImageBuffer();
+
+// The stream information of the open input, filled from strh and strn when the input opens.
+const AviStreamInfo& InputStreamInfo();
+
+// Position of the last frame requested; -1 while no input is open in the current run.
+int32_t ReadPosition();
+
+// Replaces the ImageBuffer with the next frame and returns non-zero; returns 0 when no frame
+// follows. `message` is set when the user must be told why ("Can't open AVI input file") and
+// left empty at the end of the input. After a 0 the caller closes the run (CloseVideo) before
+// asking again; the next request then opens the input afresh at position 0.
+int32_t ReadNextFrame(const Settings& settings, std::string& message);
+
+// Fetches the decoded picture at the next position as 24-bit rows, top row first, each row
+// Stride24(width) bytes. Leaves `frame` empty when no picture was delivered; width and height
+// become 0 when the input cannot be opened and stay as they were otherwise.
+void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height,
+                       std::vector<uint8_t>& frame, std::string& message);
+
+// Opens the input named by the settings; false with `message` set when it cannot be read.
+bool OpenInputVideo(const Settings& settings, std::string& message);
+
+// Releases the input and sets ReadPosition back to -1. Part of CloseVideo.
+void CloseInputVideo();
+
+// Turns one packed DIB (40-byte header, colour table, rows) into 24-bit rows, top row first.
+// False, with `frame` empty, for a picture that cannot be converted or is shorter than its
+// header claims; nothing outside `dib` is ever read.
+bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,
+                    std::vector<uint8_t>& frame);
+
+}  // namespace kestrel
