@@ -12,6 +12,13 @@ namespace kestrel {
 // 1 while a run's frame loop is active; every command is ignored meanwhile.
 int32_t Busy();
 
+// What the last run did, for front ends that report it.
+struct RunSummary {
+    bool started = false;       // the frame loop was reached
+    int32_t framesWritten = 0;
+};
+const RunSummary& LastRun();
+
 // The overwrite question for `path`, composed without truncation whatever its length.
 std::string OverwriteQuestion(const std::string& path);
 

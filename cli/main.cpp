@@ -1,1 +1,63 @@
-int main() { return 0; }
+// kestrel-batch: the batch run from the command line, for scripts and headless machines.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "app/batch.h"
+#include "cli/options.h"
+#include "cli/terminal_windowing.h"
+#include "settings/settings.h"
+
+namespace {
+
+bool LoadSettingsFile(const std::string& path, kestrel::Settings& into);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kestrel;
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    CommandLine cmd;
+    std::string error;
+    if (!ParseCommandLine(args, LoadSettingsFile, cmd, error)) {
+        std::cerr << "kestrel-batch: " << error << "\nTry 'kestrel-batch --help'.\n";
+        return 2;
+    }
+    if (cmd.action == CommandLine::Action::Help) {
+        std::cout << UsageText();
+        return 0;
+    }
+    if (cmd.action == CommandLine::Action::Version) {
+        std::cout << "kestrel-batch " << KESTREL_VERSION << '\n';
+        return 0;
+    }
+
+    // A file size limit must fail the write, which is reported and leaves a valid file, rather
+    // than kill the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    TerminalWindowing::InstallInterruptHandler();
+
+    AppSettings() = cmd.settings;
+    TerminalWindowing terminal(cmd.assumeYes, cmd.quiet);
+    RunBatch(terminal);
+
+    const RunSummary& run = LastRun();
+    if (!cmd.quiet && run.started) {
+        const char* how = TerminalWindowing::Interrupted() ? " (stopped by Ctrl-C)" : "";
+        if (run.framesWritten == 0)
+            std::printf("No frame written%s\n", how);
+        else
+            std::printf("Wrote %d frame%s to %s in %.1f s%s\n", run.framesWritten,
+                        run.framesWritten == 1 ? "" : "s", cmd.settings.OutputFile.c_str(),
+                        terminal.secondsElapsed(), how);
+    }
+    if (TerminalWindowing::Interrupted()) return 130;
+    if (terminal.errorShown() || terminal.overwriteRefused()) return 1;
+    return 0;
+}
+
+namespace {
+
+bool LoadSettingsFile(const std::string&, kestrel::Settings&) { return false; }
+
+}  // namespace

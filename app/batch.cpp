@@ -1,0 +1,87 @@
+#include "app/batch.h"
+
+#include <cstdio>
+
+#include "io/frame_sink.h"
+#include "io/frame_source.h"
+#include "settings/settings.h"
+
+namespace kestrel {
+
+namespace {
+
+int32_t g_busy = 0;
+RunSummary g_lastRun;
+
+constexpr const char* kError = "Error";
+
+// Failures found below the run carry their words; they are shown at once, with no owner.
+void ShowFailure(Windowing& w, const std::string& message) {
+    if (!message.empty()) w.messageBox(message, kError, Buttons::Ok, Owner::None);
+}
+
+bool FileOpensForReading(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
+int32_t Busy() { return g_busy; }
+const RunSummary& LastRun() { return g_lastRun; }
+
+std::string OverwriteQuestion(const std::string& path) {
+    return "File " + path + " exists. Overwrite?";
+}
+
+void RunBatch(Windowing& w) {
+    if (g_busy) return;
+    Settings& settings = AppSettings();
+
+    g_lastRun = RunSummary{};
+    if (w.setupDialog() != kIdOk) return;
+
+    // The file is only asked about here; it is replaced when the first frame is written.
+    if (FileOpensForReading(settings.OutputFile) &&
+        w.messageBox(OverwriteQuestion(settings.OutputFile), "Confirm Overwrite",
+                     Buttons::YesNo, Owner::MainWindow) != kIdYes)
+        return;
+
+    w.clearPreview();
+
+    w.beginWaitCursor();
+    g_busy = 1;
+    g_lastRun.started = true;
+
+    std::string message;
+    int32_t more = ReadNextFrame(settings, message);
+    ShowFailure(w, message);
+    while (more) {
+        // A frame read while Escape is down is dropped: neither corrected, shown nor written.
+        if (w.escapeDown()) break;
+        while (w.drainUntilCommand())
+            w.messageBox("Press ESC to stop processing", "Info", Buttons::Ok, Owner::MainWindow);
+
+        Image& frame = ImageBuffer();
+        w.showFrame(frame, ReadPosition(), InputStreamInfo().dwLength);
+
+        message.clear();
+        if (!WriteFrame(frame, settings, message)) {
+            ShowFailure(w, message);
+            break;
+        }
+        ++g_lastRun.framesWritten;
+        message.clear();
+        more = ReadNextFrame(settings, message);
+        ShowFailure(w, message);
+    }
+
+    message.clear();
+    if (!CloseVideo(message)) ShowFailure(w, message);
+    w.endWaitCursor();
+    g_busy = 0;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,31 @@
+// The command line of kestrel-batch.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+
+namespace kestrel {
+
+struct CommandLine {
+    enum class Action { Run, Help, Version };
+    Action action = Action::Run;
+    Settings settings;           // the record the run uses, after every flag
+    bool assumeYes = false;      // answer Yes to the overwrite question
+    bool quiet = false;
+    std::string settingsFile;      // read the record from here before the flags
+    std::string saveSettingsFile;  // write the record the run used here
+};
+
+// Parses `args` (without the program name). On a usage error returns false with `error` set
+// to a one-line reason. The settings file, when named, is read by the caller through
+// `loadSettings` before the flags apply, so that flags override the file.
+using SettingsLoader = bool (*)(const std::string& path, Settings& into);
+bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadSettings,
+                      CommandLine& out, std::string& error);
+
+// The --help text.
+std::string UsageText();
+
+}  // namespace kestrel

@@ -1,0 +1,100 @@
+#include "cli/terminal_windowing.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+    std::signal(SIGINT, SIG_DFL);
+}
+
+std::string Clock(double seconds) {
+    long s = long(seconds + 0.5);
+    char buf[32];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    return buf;
+}
+
+}  // namespace
+
+void TerminalWindowing::InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
+bool TerminalWindowing::Interrupted() { return g_interrupted != 0; }
+
+TerminalWindowing::TerminalWindowing(bool assumeYes, bool quiet)
+    : assumeYes_(assumeYes), quiet_(quiet), progressOnTerminal_(!quiet && isatty(2)) {}
+
+int TerminalWindowing::messageBox(const std::string& text, const std::string& caption,
+                                  Buttons buttons, Owner) {
+    if (buttons == Buttons::YesNo) {
+        if (assumeYes_) return kIdYes;
+        if (isatty(0) && isatty(2)) {
+            std::cerr << text << " [y/N] " << std::flush;
+            std::string answer;
+            std::getline(std::cin, answer);
+            if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes")
+                return kIdYes;
+        } else {
+            std::cerr << caption << ": " << text << " No (use --yes to overwrite)\n";
+        }
+        overwriteRefused_ = true;
+        return kIdNo;
+    }
+    if (progressOnTerminal_ && framesShown_ > 0) std::cerr << '\n';
+    std::cerr << caption << ": " << text << '\n';
+    if (caption == "Error") errorShown_ = true;
+    return kIdOk;
+}
+
+bool TerminalWindowing::escapeDown() { return Interrupted(); }
+
+void TerminalWindowing::beginWaitCursor() {
+    start_ = std::chrono::steady_clock::now();
+    lastDraw_ = start_;
+    framesShown_ = 0;
+}
+
+void TerminalWindowing::endWaitCursor() {
+    if (progressOnTerminal_ && framesShown_ > 0) drawProgress(true);
+}
+
+double TerminalWindowing::secondsElapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void TerminalWindowing::showFrame(const Image&, int32_t position, uint32_t length) {
+    framesShown_ = position + 1;
+    length_ = length;
+    if (!progressOnTerminal_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastDraw_ < std::chrono::milliseconds(100) && framesShown_ != 1) return;
+    lastDraw_ = now;
+    drawProgress(false);
+}
+
+void TerminalWindowing::drawProgress(bool final) {
+    double elapsed = secondsElapsed();
+    double fps = elapsed > 0 ? framesShown_ / elapsed : 0;
+    std::string line = "frame " + std::to_string(framesShown_);
+    if (length_ > 0) line += " of " + std::to_string(length_);
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "  %.1f fps", fps);
+    line += rate;
+    if (!final && length_ > uint32_t(framesShown_) && fps > 0)
+        line += "  " + Clock((length_ - uint32_t(framesShown_)) / fps) + " left";
+    std::cerr << '\r' << line << "\033[K" << (final ? "\n" : "") << std::flush;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,48 @@
+// The terminal in place of a window: errors on stderr, the overwrite question asked on a
+// terminal (No otherwise, unless --yes), a one-line progress display instead of the preview,
+// and Ctrl-C as the Escape key.
+#pragma once
+
+#include <chrono>
+
+#include "app/windowing.h"
+
+namespace kestrel {
+
+class TerminalWindowing final : public Windowing {
+public:
+    TerminalWindowing(bool assumeYes, bool quiet);
+
+    int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                   Owner owner) override;
+    int setupDialog() override { return kIdOk; }  // the command line has set everything
+    bool escapeDown() override;
+    bool drainUntilCommand() override { return false; }
+    void clearPreview() override {}
+    void showFrame(const Image& frame, int32_t position, uint32_t length) override;
+    void beginWaitCursor() override;
+    void endWaitCursor() override;
+
+    bool errorShown() const { return errorShown_; }
+    bool overwriteRefused() const { return overwriteRefused_; }
+    double secondsElapsed() const;
+
+    // Makes Ctrl-C ask the run to stop at the next frame; a second Ctrl-C ends the program.
+    static void InstallInterruptHandler();
+    static bool Interrupted();
+
+private:
+    void drawProgress(bool final);
+
+    bool assumeYes_;
+    bool quiet_;
+    bool progressOnTerminal_;
+    bool errorShown_ = false;
+    bool overwriteRefused_ = false;
+    int32_t framesShown_ = 0;
+    uint32_t length_ = 0;
+    std::chrono::steady_clock::time_point start_{};
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace kestrel

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kestrel needs when they are missing. Usage:
+#   scripts/ensure-packages.sh build|test
+# "build" is what compiling and running needs; "test" adds the independent tools the tests
+# compare against (FFmpeg).
+set -euo pipefail
+
+build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+test_packages=(ffmpeg time)
+
+wanted=("${build_packages[@]}")
+case "${1:-build}" in
+  build) ;;
+  test) wanted+=("${test_packages[@]}") ;;
+  *) echo "usage: $0 build|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Kestrel needs these Debian packages: ${missing[*]}" >&2
+  echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing ${missing[*]} ..." >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,61 @@
+// A windowing layer whose user is a script: answers come from fields set by the test, and every
+// call is logged in order, so that a test can compare the whole conversation.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/windowing.h"
+
+namespace kestrel::testing {
+
+class ScriptedWindowing : public Windowing {
+public:
+    int setupResult = kIdOk;
+    int overwriteAnswer = kIdYes;
+    int escapeAtCheck = -1;          // escapeDown() is true from this call on (0 = first frame)
+    std::map<int, int> commandsAtDrain;  // commands queued before the n-th drain (0-based)
+    std::function<void()> onShow;    // runs inside showFrame, as a paint would
+
+    std::vector<std::string> log;
+    std::vector<Image> shown;        // copies of the frames shown
+
+    int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
+                   Owner owner) override {
+        log.push_back("box " + caption + ": " + text +
+                      (owner == Owner::MainWindow ? " [main]" : " [none]"));
+        return buttons == Buttons::YesNo ? overwriteAnswer : kIdOk;
+    }
+    int setupDialog() override {
+        log.push_back("setup");
+        return setupResult;
+    }
+    bool escapeDown() override {
+        return escapeAtCheck >= 0 && escapeChecks_++ >= escapeAtCheck;
+    }
+    bool drainUntilCommand() override {
+        int& pending = commandsAtDrain[drains_];
+        if (pending > 0) {
+            --pending;
+            return true;
+        }
+        ++drains_;
+        return false;
+    }
+    void clearPreview() override { log.push_back("clear"); }
+    void showFrame(const Image& frame, int32_t position, uint32_t) override {
+        log.push_back("show " + std::to_string(position));
+        shown.push_back(frame);
+        if (onShow) onShow();
+    }
+    void beginWaitCursor() override { log.push_back("wait"); }
+    void endWaitCursor() override { log.push_back("arrow"); }
+
+private:
+    int escapeChecks_ = 0;
+    int drains_ = 0;
+};
+
+}  // namespace kestrel::testing
