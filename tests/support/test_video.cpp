@@ -74,6 +74,16 @@ std::vector<Image> ReadAllFrames(const std::string& path) {
     return frames;
 }
 
+size_t CountFrames(const std::string& path) {
+    Settings s;
+    s.InputFile = path;
+    size_t n = 0;
+    std::string message;
+    while (ReadNextFrame(s, message)) ++n;
+    CloseVideo(message);
+    return n;
+}
+
 TempDir::TempDir() {
     static std::mt19937_64 rng{std::random_device{}()};
     auto base = std::filesystem::temp_directory_path();

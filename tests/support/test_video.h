@@ -22,6 +22,9 @@ Image ExpectedFrame(int width, int height, int n, bool colour);
 // Reads every frame of `path` through the frame source, as colour.
 std::vector<Image> ReadAllFrames(const std::string& path);
 
+// Counts the frames of `path` that the frame source delivers.
+size_t CountFrames(const std::string& path);
+
 // A fresh empty directory under the system's temporary directory, removed by the destructor.
 struct TempDir {
     TempDir();

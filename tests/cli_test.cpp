@@ -1,0 +1,100 @@
+// kestrel-batch as a script sees it: exit statuses, messages on stderr, files on disk.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/process.h"
+#include "support/test_video.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CountFrames;
+using testing::ReadAllFrames;
+using testing::ReadFileBytes;
+using testing::RunCommand;
+using testing::ShellQuote;
+using testing::TempDir;
+using testing::WriteFileBytes;
+using testing::WriteTestVideo;
+
+std::string Batch(const std::string& args) {
+    return ShellQuote(KESTREL_BATCH_PATH) + " " + args + " </dev/null 2>&1";
+}
+
+TEST(KestrelBatch, UsageErrorsExitWithTwo) {
+    for (const char* args : {"", "one.avi", "--border 101 a b", "--no-such-flag a b"}) {
+        auto r = RunCommand(Batch(args));
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.output.find("kestrel-batch: "), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(RunCommand(Batch("--help")).status, 0);
+    EXPECT_NE(RunCommand(Batch("--version")).output.find("kestrel-batch 1.3"), std::string::npos);
+}
+
+TEST(KestrelBatch, ReportsErrorsInTheSystemsWords) {
+    TempDir dir;
+    auto r = RunCommand(Batch(ShellQuote(dir.file("missing.avi")) + " " +
+                              ShellQuote(dir.file("out.avi"))));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Error: Can't open AVI input file\n"), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.avi")));
+}
+
+TEST(KestrelBatch, AnExistingOutputIsKeptUnlessTheUserSaysYes) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 8, 6, 3));
+    ASSERT_TRUE(WriteFileBytes(dir.file("out.avi"), {7}));
+    std::string names = ShellQuote(dir.file("in.avi")) + " " + ShellQuote(dir.file("out.avi"));
+    auto refused = RunCommand(Batch("-q " + names));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("File " + dir.file("out.avi") + " exists. Overwrite?"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_EQ(ReadFileBytes(dir.file("out.avi")), std::vector<uint8_t>{7});
+
+    auto accepted = RunCommand(Batch("--yes " + names));
+    EXPECT_EQ(accepted.status, 0) << accepted.output;
+    EXPECT_NE(accepted.output.find("Wrote 3 frames to "), std::string::npos) << accepted.output;
+    EXPECT_EQ(ReadAllFrames(dir.file("out.avi")).size(), 3u);
+}
+
+TEST(KestrelBatch, CtrlCStopsAtAFrameBoundaryAndCompletesTheOutput) {
+    TempDir dir;
+    const int frames = 3000;
+    ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 160, 120, frames));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(KESTREL_BATCH_PATH, KESTREL_BATCH_PATH, "-q", dir.file("in.avi").c_str(),
+              dir.file("out.avi").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The output is built under a temporary name beside it: once that exists, frames flow.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < until &&
+           std::distance(std::filesystem::directory_iterator(dir.path),
+                         std::filesystem::directory_iterator{}) < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    size_t written = CountFrames(dir.file("out.avi"));
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, size_t(frames));
+    // Nothing is left behind but the input and the completed output.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
+                            std::filesystem::directory_iterator{}),
+              2);
+}
+
+}  // namespace
+}  // namespace kestrel
