@@ -1,12 +1,14 @@
 // kestrel-batch: the batch run from the command line, for scripts and headless machines.
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "app/batch.h"
 #include "cli/options.h"
 #include "cli/terminal_windowing.h"
 #include "settings/settings.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -37,6 +39,11 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     TerminalWindowing::InstallInterruptHandler();
 
+    if (!cmd.saveSettingsFile.empty() && !SaveSettings(cmd.saveSettingsFile, cmd.settings)) {
+        std::cerr << "Error: Can't save settings to " << cmd.saveSettingsFile << '\n';
+        return 1;
+    }
+
     AppSettings() = cmd.settings;
     TerminalWindowing terminal(cmd.assumeYes, cmd.quiet);
     RunBatch(terminal);
@@ -58,6 +65,16 @@ int main(int argc, char** argv) {
 
 namespace {
 
-bool LoadSettingsFile(const std::string&, kestrel::Settings&) { return false; }
+// A named settings file must exist: a script that misspells it should hear of it rather than
+// run with the defaults.
+bool LoadSettingsFile(const std::string& path, kestrel::Settings& into) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    kestrel::LoadSettings(path, into);
+    return true;
+}
 
 }  // namespace
