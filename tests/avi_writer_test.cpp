@@ -23,32 +23,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::AviLayout;
+using test::HaveTool;
+using test::Probe;
+using test::TempDir;
 using test::Fcc;
 using test::LoadU16;
 using test::LoadU32;
 using test::ReadAviLayout;
 using test::ReadWholeFile;
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-writer-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (fs::path(path_) / name).string(); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_)) out.push_back(e.path().filename().string());
-        return out;
-    }
-
-private:
-    std::string path_;
-};
 
 std::vector<uint8_t> Format(int32_t width, int32_t height, uint16_t bits, uint32_t compression = kBiRgb,
                             uint32_t colours = 0) {
@@ -94,27 +76,6 @@ void WriteText(const std::string& path, const std::string& text) {
 std::string ReadText(const std::string& path) {
     std::vector<uint8_t> b = ReadWholeFile(path);
     return std::string(b.begin(), b.end());
-}
-
-bool HaveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string RunAndCapture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-std::string Probe(const std::string& path, const std::string& entries) {
-    return RunAndCapture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" +
-                         entries + " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
 }
 
 // Each chunk carries its number in every byte, so a misplaced chunk shows.

@@ -1,7 +1,13 @@
 #include "support/riff_walk.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include <stdlib.h>
 
 namespace kestrel::test {
 
@@ -161,6 +167,50 @@ bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::strin
     }
     out = std::move(layout);
     return true;
+}
+
+TempDir::TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::file(const std::string& name) const {
+    return (std::filesystem::path(path_) / name).string();
+}
+
+std::vector<std::string> TempDir::names() const {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(path_))
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool HaveTool(const char* name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string RunAndCapture(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+std::string Probe(const std::string& path, const std::string& entries) {
+    return RunAndCapture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" +
+                         entries + " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
 }
 
 uint32_t LoadU32(const std::vector<uint8_t>& b, uint64_t at) {

@@ -58,7 +58,30 @@ struct AviLayout {
 // movi chunks one for one (id, size, offset of the header from 'movi').
 bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::string& error);
 
+// Helpers of the tests that write files and walk them.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const;
+    std::vector<std::string> names() const;  // sorted
+
+private:
+    std::string path_;
+};
+
+bool HaveTool(const char* name);
+// Standard output of a shell command, trailing line ends removed.
+std::string RunAndCapture(const std::string& command);
+// ffprobe's values of `entries` (comma-separated stream fields) for the first video stream,
+// one a line, frames counted by decoding.
+std::string Probe(const std::string& path, const std::string& entries);
 
 // Little-endian loads that return 0 outside the buffer (the walk has checked the ranges).
 uint32_t LoadU32(const std::vector<uint8_t>& bytes, uint64_t at);
