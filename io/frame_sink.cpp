@@ -145,6 +145,10 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
     return false;
 }
 
+void SetOutputSizeLimitForTesting(uint64_t bytes) {
+    g_writer.setSizeLimitForTesting(bytes != 0 ? bytes : AviWriter::kRiffSizeLimit);
+}
+
 bool CloseVideo(std::string& message) {
     g_writePosition = -1;
     CloseInputVideo();

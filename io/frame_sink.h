@@ -37,6 +37,10 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
 bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
                        std::string& message);
 
+// Lowers the largest output file the sink makes, from the next run on; 0 restores the limit
+// of the format. Only tests of the limit need it.
+void SetOutputSizeLimitForTesting(uint64_t bytes);
+
 // Ends the run on the video side: releases the input, completes the output and puts it in
 // place under its name. False with `message` set when the output could not be completed.
 bool CloseVideo(std::string& message);
