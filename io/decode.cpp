@@ -1,0 +1,304 @@
+#include "io/decode.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "io/byte_io.h"
+#include "io/image.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr uint32_t kMask555[3] = {0x7C00, 0x03E0, 0x001F};
+constexpr uint32_t kMask888[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+constexpr size_t kColourTableBytes = 4 * kDibColourTableEntries;
+
+void StoreU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void StoreU16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+// A channel mask must be one run of set bits inside the pixel.
+bool UsableMask(uint32_t mask, uint32_t bits) {
+    if (mask == 0 || (bits < 32 && (mask >> bits) != 0)) return false;
+    const uint32_t run = mask >> std::countr_zero(mask);
+    return (run & (run + 1)) == 0;
+}
+
+// Widens an n-bit value to 8 bits by repeating its bits, so the top value becomes 255:
+// 5 bits v give (v << 3) | (v >> 2).
+uint8_t WidenTo8(uint32_t v, int bits) {
+    uint32_t out = 0;
+    int filled = 0;
+    while (filled < 8) {
+        out = out << bits | v;
+        filled += bits;
+    }
+    return uint8_t(out >> (filled - 8));
+}
+
+}  // namespace
+
+bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
+    ByteCursor in(strf, size);
+    const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
+    if (in.failed() || h.biWidth <= 0 || h.biHeight == 0) return false;
+    const uint64_t width = uint64_t(h.biWidth);
+    const uint64_t rows = h.biHeight < 0 ? uint64_t(-int64_t(h.biHeight)) : uint64_t(h.biHeight);
+    if (width * rows * 3 > kMaxPictureBytes) return false;
+
+    PictureFormat f;
+    f.width = h.biWidth;
+    f.height = int32_t(rows);
+    f.topDown = h.biHeight < 0;
+    f.bitsPerPixel = h.biBitCount;
+    if (h.biCompression == kBiRgb) {
+        switch (h.biBitCount) {
+            case 8: f.layout = PixelLayout::Palette8; break;
+            case 16:
+                f.layout = PixelLayout::Rgb16;
+                std::copy(std::begin(kMask555), std::end(kMask555), f.masks);
+                break;
+            case 24: f.layout = PixelLayout::Rgb24; break;
+            case 32:
+                f.layout = PixelLayout::Rgb32;
+                std::copy(std::begin(kMask888), std::end(kMask888), f.masks);
+                break;
+            default: return false;
+        }
+    } else if (h.biCompression == kBiBitfields) {
+        if (h.biBitCount != 16 && h.biBitCount != 32) return false;
+        // The masks follow a 40-byte header and sit at the same place inside a longer one.
+        ByteCursor masks(strf, size);
+        masks.skip(kBitmapInfoHeaderSize);
+        for (uint32_t& m : f.masks) m = masks.u32();
+        if (masks.failed()) return false;
+        for (uint32_t m : f.masks)
+            if (!UsableMask(m, h.biBitCount)) return false;
+        f.layout = h.biBitCount == 16 ? PixelLayout::Rgb16 : PixelLayout::Rgb32;
+    } else if (h.biCompression == kFccY800 || h.biCompression == kFccY8 ||
+               h.biCompression == kFccGrey) {
+        if (h.biBitCount != 8 && h.biBitCount != 0) return false;
+        f.layout = PixelLayout::Grey8;
+        f.bitsPerPixel = 8;
+        // Rows of these are stored top row first whatever the sign of the height.
+        f.topDown = true;
+    } else {
+        return false;
+    }
+    f.tightRow = (width * f.bitsPerPixel + 7) / 8;
+    f.paddedRow = DibStride(width, f.bitsPerPixel);
+
+    if (f.layout == PixelLayout::Palette8) {
+        // Entries past the file's table stay black, so that any index finds a colour.
+        f.colourTable.assign(kColourTableBytes, 0);
+        const uint64_t entries = h.biClrUsed ? h.biClrUsed : kDibColourTableEntries;
+        const uint64_t start = std::max<uint64_t>(h.biSize, kBitmapInfoHeaderSize);
+        const uint64_t present = start < size ? (size - start) / 4 : 0;
+        const size_t n = size_t(std::min({entries, present, uint64_t(kDibColourTableEntries)}));
+        for (size_t i = 0; i < n; ++i) {
+            std::memcpy(&f.colourTable[4 * i], strf + start + 4 * i, 3);
+            f.colourTable[4 * i + 3] = 0;
+        }
+    } else if (f.layout == PixelLayout::Grey8) {
+        f.colourTable.resize(kColourTableBytes);
+        for (size_t i = 0; i < kDibColourTableEntries; ++i) {
+            std::memset(&f.colourTable[4 * i], int(i), 3);
+            f.colourTable[4 * i + 3] = 0;
+        }
+    }
+    format = std::move(f);
+    return true;
+}
+
+bool DibDecoder::open(const uint8_t* strf, size_t size) {
+    close();
+    if (!DescribePicture(strf, size, format_)) return false;
+    for (int c = 0; c < 3; ++c) {
+        const uint32_t mask = format_.masks[c];
+        if (mask == 0) continue;
+        const int bits = std::popcount(mask);
+        shift_[c] = uint32_t(std::countr_zero(mask));
+        drop_[c] = bits > 8 ? uint32_t(bits - 8) : 0;
+        const int kept = std::min(bits, 8);
+        for (uint32_t v = 0; v < (1u << kept); ++v) expand_[c][v] = WidenTo8(v, kept);
+    }
+    open_ = true;
+    return true;
+}
+
+void DibDecoder::close() {
+    open_ = false;
+    format_ = {};
+    dib_.clear();
+    chunk_.clear();
+    target_ = nullptr;
+    hasPicture_ = false;
+    pending_ = Pending::None;
+}
+
+void DibDecoder::applyPaletteChange(const uint8_t* data, size_t size) {
+    if (!open_ || format_.layout != PixelLayout::Palette8) return;
+    // AVIPALCHANGE: first entry, entry count (0 means 256), flags, then red, green, blue, flags.
+    ByteCursor in(data, size);
+    const uint32_t first = in.u8();
+    uint32_t count = in.u8();
+    in.u16();
+    if (count == 0) count = kDibColourTableEntries;
+    for (uint32_t i = 0; i < count && first + i < kDibColourTableEntries; ++i) {
+        uint8_t rgbx[4];
+        if (!in.bytes(rgbx, 4)) break;
+        uint8_t* e = &format_.colourTable[4 * (first + i)];
+        e[0] = rgbx[2];
+        e[1] = rgbx[1];
+        e[2] = rgbx[0];
+        e[3] = 0;
+    }
+}
+
+void DibDecoder::startDib(uint16_t bitCount) {
+    const uint64_t stride = DibStride(uint64_t(format_.width), bitCount);
+    const size_t table = bitCount == 8 ? kColourTableBytes : 0;
+    const size_t imageBytes = size_t(stride) * size_t(format_.height);
+    dib_.resize(kBitmapInfoHeaderSize + table + imageBytes);
+    uint8_t* h = dib_.data();
+    std::memset(h, 0, kBitmapInfoHeaderSize);
+    StoreU32(h, kBitmapInfoHeaderSize);
+    StoreU32(h + 4, uint32_t(format_.width));
+    StoreU32(h + 8, uint32_t(format_.height));  // positive: bottom row first
+    StoreU16(h + 12, 1);
+    StoreU16(h + 14, bitCount);
+    StoreU32(h + 16, kBiRgb);
+    StoreU32(h + 20, uint32_t(imageBytes));
+    StoreU32(h + 32, table ? kDibColourTableEntries : 0);
+    if (table) std::memcpy(h + kBitmapInfoHeaderSize, format_.colourTable.data(), table);
+}
+
+size_t DibDecoder::prepare(uint32_t chunkSize) {
+    target_ = nullptr;
+    if (!open_) {
+        pending_ = Pending::Short;
+        return 0;
+    }
+    if (chunkSize == 0) {
+        pending_ = Pending::Repeat;
+        return 0;
+    }
+    // Rows may be padded to 32 bits, as DIBs are, or packed, as FFmpeg writes some formats:
+    // the chunk's size tells which.
+    const uint64_t rows = uint64_t(format_.height);
+    const uint64_t perRow = chunkSize / rows;
+    uint64_t row;
+    if (perRow == format_.tightRow || (perRow > format_.tightRow && perRow < format_.paddedRow))
+        row = format_.tightRow;
+    else if (perRow >= format_.paddedRow)
+        row = format_.paddedRow;
+    else {
+        pending_ = Pending::Short;
+        return 0;
+    }
+    rowBytes_ = size_t(row);
+    const size_t n = size_t(row * rows);
+    const bool sameRows = format_.layout == PixelLayout::Palette8 ||
+                          format_.layout == PixelLayout::Rgb24;
+    if (sameRows && !format_.topDown && row == format_.paddedRow) {
+        hasPicture_ = false;
+        startDib(format_.layout == PixelLayout::Palette8 ? 8 : 24);
+        target_ = dib_.data() + (dib_.size() - n);
+        pending_ = Pending::Direct;
+    } else {
+        chunk_.resize(n);
+        target_ = chunk_.data();
+        pending_ = Pending::Convert;
+    }
+    return n;
+}
+
+bool DibDecoder::finish(bool bytesArrived) {
+    const Pending p = pending_;
+    pending_ = Pending::None;
+    target_ = nullptr;
+    switch (p) {
+        case Pending::Repeat:
+            if (!hasPicture_) makeBlank();
+            hasPicture_ = true;
+            return true;
+        case Pending::Direct:
+            hasPicture_ = bytesArrived;
+            return bytesArrived;
+        case Pending::Convert:
+            if (!bytesArrived) return false;
+            convertRows(chunk_.data(), rowBytes_);
+            hasPicture_ = true;
+            return true;
+        case Pending::None:
+        case Pending::Short: break;
+    }
+    return false;
+}
+
+bool DibDecoder::decode(const uint8_t* data, size_t size) {
+    const size_t n = prepare(uint32_t(std::min<size_t>(size, UINT32_MAX)));
+    if (n) std::memcpy(target_, data, n);
+    return finish(true);
+}
+
+void DibDecoder::makeBlank() {
+    startDib(24);
+    std::fill(dib_.begin() + kBitmapInfoHeaderSize, dib_.end(), uint8_t(0));
+}
+
+void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
+    const PixelLayout layout = format_.layout;
+    const bool eightBit = layout == PixelLayout::Palette8 || layout == PixelLayout::Grey8;
+    startDib(eightBit ? 8 : 24);
+    const size_t w = size_t(format_.width);
+    const size_t rows = size_t(format_.height);
+    const size_t stride = size_t(DibStride(w, eightBit ? 8 : 24));
+    const size_t used = eightBit ? w : 3 * w;
+    uint8_t* pixels = dib_.data() + (dib_.size() - stride * rows);
+    const bool plain32 = layout == PixelLayout::Rgb32 &&
+                         std::equal(std::begin(kMask888), std::end(kMask888), format_.masks);
+    auto channel = [this](int c, uint32_t v) {
+        return expand_[c][((v & format_.masks[c]) >> shift_[c]) >> drop_[c]];
+    };
+    for (size_t r = 0; r < rows; ++r) {
+        const uint8_t* s = src + r * rowBytes;
+        uint8_t* d = pixels + (format_.topDown ? rows - 1 - r : r) * stride;
+        switch (layout) {
+            case PixelLayout::Palette8:
+            case PixelLayout::Grey8:
+            case PixelLayout::Rgb24: std::memcpy(d, s, used); break;
+            case PixelLayout::Rgb16:
+                for (size_t x = 0; x < w; ++x) {
+                    const uint32_t v = uint32_t(s[2 * x]) | uint32_t(s[2 * x + 1]) << 8;
+                    d[3 * x] = channel(2, v);
+                    d[3 * x + 1] = channel(1, v);
+                    d[3 * x + 2] = channel(0, v);
+                }
+                break;
+            case PixelLayout::Rgb32:
+                for (size_t x = 0; x < w; ++x) {
+                    const uint8_t* p = s + 4 * x;
+                    if (plain32) {
+                        std::memcpy(d + 3 * x, p, 3);
+                        continue;
+                    }
+                    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 |
+                                       uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+                    d[3 * x] = channel(2, v);
+                    d[3 * x + 1] = channel(1, v);
+                    d[3 * x + 2] = channel(0, v);
+                }
+                break;
+        }
+        std::memset(d + used, 0, stride - used);
+    }
+}
+
+}  // namespace kestrel

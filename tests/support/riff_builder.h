@@ -1,0 +1,90 @@
+// Composes RIFF/AVI files byte by byte, so that tests can make valid, odd and broken files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/avi_format.h"
+
+namespace kestrel::test {
+
+class RiffBuilder {
+public:
+    // Opens a RIFF or LIST of form `type`; end() closes it and sets its size.
+    void begin(uint32_t id, uint32_t type);
+    void end();
+    // Writes a chunk and its pad byte when the size is odd; returns the header's offset.
+    size_t chunk(uint32_t id, const std::vector<uint8_t>& body);
+    void raw(const std::vector<uint8_t>& bytes);
+    size_t size() const { return bytes_.size(); }
+    std::vector<uint8_t>& bytes() { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    std::vector<size_t> open_;
+};
+
+struct TestStream {
+    AviStreamInfo info;
+    std::vector<uint8_t> format;  // strf body
+    std::string name;             // strn body (with its NUL) when not empty
+};
+
+struct TestChunk {
+    uint32_t id = 0;
+    std::vector<uint8_t> data;
+};
+
+enum class TestIndex { None, Relative, Absolute };
+
+struct TestAvi {
+    std::vector<TestStream> streams;
+    std::vector<TestChunk> chunks;  // the movi list, in file order
+    TestIndex index = TestIndex::Relative;
+    size_t recGroup = 0;  // when set, movi chunks go in "rec " lists of this many
+    bool junk = false;    // odd-sized JUNK chunks in hdrl, before movi and inside it
+    // Further "RIFF AVIX" segments, each with a movi list of these chunks.
+    std::vector<std::vector<TestChunk>> extensions;
+};
+
+struct BuiltAvi {
+    std::vector<uint8_t> bytes;
+    size_t headerListEnd = 0;          // first byte past the hdrl list
+    size_t moviFourcc = 0;             // offset of "movi"
+    std::vector<size_t> chunkOffsets;  // header offset of each TestAvi chunk
+    size_t idx1Offset = 0;             // header of idx1, 0 when none
+};
+
+BuiltAvi BuildAvi(const TestAvi& avi);
+
+// A strf body: BITMAPINFOHEADER followed by `extra` (colour table or masks).
+std::vector<uint8_t> VideoFormat(int32_t width, int32_t height, uint16_t bits,
+                                 uint32_t compression = kBiRgb, uint32_t clrUsed = 0,
+                                 const std::vector<uint8_t>& extra = {});
+TestStream VideoStream(const std::vector<uint8_t>& format, const std::string& name = "");
+TestStream AudioStream();
+
+// A packed DIB: header, table of `entries` blue-green-red-0 entries, rows.
+std::vector<uint8_t> PackedDib(int32_t width, int32_t height, uint16_t bits,
+                               const std::vector<uint8_t>& table, uint32_t clrUsed,
+                               const std::vector<uint8_t>& rows);
+
+// A directory that lives as long as the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace kestrel::test
