@@ -2,6 +2,7 @@
 // and sink read: rows top-down, no padding, one grey byte or blue-green-red per pixel.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
