@@ -14,7 +14,7 @@ namespace {
 using test::AviLayout;
 using test::ReadAviLayout;
 using test::ReadWholeFile;
-using test::TempDir;
+using test::ScratchDir;
 
 Image MakeImage(int32_t width, int32_t height, int32_t channels, std::vector<uint8_t> pixels) {
     Image im;
@@ -97,7 +97,7 @@ TEST(FrameSink, InconsistentFramesAreRefused) {
 }
 
 TEST(FrameSink, NothingIsWrittenWithoutAnOpenInput) {
-    TempDir dir;
+    ScratchDir dir;
     Settings settings;
     settings.OutputFile = dir.file("out.avi");
     std::string message;
@@ -112,7 +112,7 @@ TEST(FrameSink, NothingIsWrittenWithoutAnOpenInput) {
 }
 
 TEST(FrameSink, CreationFailuresAndTheirMessages) {
-    TempDir dir;
+    ScratchDir dir;
     Settings settings;
     std::string message;
 
@@ -132,7 +132,7 @@ TEST(FrameSink, CreationFailuresAndTheirMessages) {
 }
 
 TEST(FrameSink, CreatedOutputHasTheFortyByteFormatAndTheInputsHeader) {
-    TempDir dir;
+    ScratchDir dir;
     Settings settings;
     settings.OutputFile = dir.file("out.avi");
     std::string message;
