@@ -397,6 +397,39 @@ TEST(FrameSinkRun, MissingOutputDirectoryEndsTheRunAtTheFirstFrame) {
     EXPECT_EQ(r.written, 0);
     EXPECT_TRUE(r.closed);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"in.avi"});
+
+    // Creation is tried once per run: a caller that goes on gets no second attempt.
+    std::string message;
+    ASSERT_TRUE(ReadNextFrame(settings, message));
+    ASSERT_FALSE(WriteFrame(ImageBuffer(), settings, message));
+    fs::create_directory(dir.file("missing"));
+    message.clear();
+    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, message));
+    EXPECT_EQ(message, "");
+    EXPECT_TRUE(CloseVideo(message));
+    EXPECT_FALSE(fs::exists(settings.OutputFile));
+}
+
+TEST(FrameSinkRun, FrameOfAnotherSizeIsNotStoredInTheStream) {
+    ScratchDir dir;
+    const Settings settings = RunSettings(dir, 1);
+    WriteInput(settings.InputFile, 5, 3, MakeFrames(2, 5, 3, 1));
+    std::string message;
+    ASSERT_TRUE(ReadNextFrame(settings, message));
+    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, message));
+    EXPECT_FALSE(WriteFrame(MakeImage(4, 3, 3, std::vector<uint8_t>(36, 1)), settings, message));
+    EXPECT_EQ(message, "Can't write AVI output file");
+    EXPECT_EQ(WritePosition(), 1);
+    // The run is over for the sink: later frames are not written either.
+    message.clear();
+    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, message));
+    EXPECT_EQ(message, "");
+    ASSERT_TRUE(CloseVideo(message)) << message;
+    AviLayout avi;
+    std::string error;
+    ASSERT_TRUE(ReadAviLayout(ReadWholeFile(settings.OutputFile), avi, error)) << error;
+    ASSERT_EQ(avi.frames.size(), 1u);
+    EXPECT_EQ(avi.frames[0].size, 48u);
 }
 
 TEST(FrameSinkRun, SizeLimitEndsTheRunWithAValidFile) {
