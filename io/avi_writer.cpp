@@ -21,6 +21,7 @@ namespace {
 constexpr uint32_t kChunkHeaderSize = 8;
 constexpr uint32_t kListHeaderSize = 12;
 constexpr uint32_t kIndexEntrySize = 16;
+constexpr uint32_t kMainHeaderSize = 56;
 constexpr uint32_t kTempAttempts = 32;
 
 uint64_t Padded(uint64_t size) { return size + (size & 1); }
@@ -167,7 +168,7 @@ std::vector<uint8_t> AviWriter::headerBytes(uint64_t fileEnd, bool hasIndex) con
     const size_t hdrl = out.size();
     PutChunkHeader(out, kFccList, 0);
     PutU32(out, kFccHdrl);
-    PutChunkHeader(out, kFccAvih, 56);
+    PutChunkHeader(out, kFccAvih, kMainHeaderSize);
     AppendMainHeader(out, avih);
     const size_t strl = out.size();
     PutChunkHeader(out, kFccList, 0);

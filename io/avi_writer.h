@@ -37,7 +37,10 @@ public:
     // Starts the file. `info` is written as the stream header (dwLength, dwSuggestedBufferSize
     // and the main header's totals are set from the chunks written); `format` is the whole strf
     // body, a BITMAPINFOHEADER and what follows it (colour table, masks). `chunkId` names the
-    // video chunks, "00db" for uncompressed pictures.
+    // video chunks, "00db" for uncompressed pictures. CannotCreate when the temporary file
+    // cannot be made, BadFormat when `format` describes no picture (width <= 0, height 0) or
+    // one frame of it would not fit the size limit, CannotWrite when the headers are refused;
+    // after a failure nothing is left on disk. An unfinished earlier file is abandoned.
     AviWriteStatus create(const std::string& path, const AviStreamInfo& info,
                           const std::vector<uint8_t>& format, uint32_t chunkId);
 
@@ -46,7 +49,9 @@ public:
     AviWriteStatus writeChunk(const uint8_t* data, size_t size, uint32_t flags = kAviifKeyframe);
 
     // Completes the headers and the index, puts the data on disk and renames the file over the
-    // target. Afterwards the writer is closed, whatever the result.
+    // target. When the index itself cannot be stored the file is completed without it (and
+    // without AVIF_HASINDEX). Afterwards the writer is closed, whatever the result; on a
+    // failure the temporary file is removed and the target is as it was.
     AviWriteStatus finish();
 
     // Drops the temporary file; the target is left as it was.

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using test::AviLayout;
 using test::HaveTool;
 using test::Probe;
-using test::TempDir;
+using test::ScratchDir;
 using test::Fcc;
 using test::LoadU16;
 using test::LoadU32;
@@ -82,7 +82,7 @@ std::string ReadText(const std::string& path) {
 std::vector<uint8_t> Chunk(size_t size, uint8_t tag) { return std::vector<uint8_t>(size, tag); }
 
 TEST(AviWriter, FileStructureHeadersPaddingAndIndex) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("out.avi");
     // An odd strf (a header with one extra byte), an odd strn ("ab" and its terminator) and odd
     // chunks: every one needs its pad byte.
@@ -153,7 +153,7 @@ TEST(AviWriter, FileStructureHeadersPaddingAndIndex) {
 }
 
 TEST(AviWriter, EmptyNameZeroRateAndNoFrames) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("empty.avi");
     AviWriter w;
     ASSERT_EQ(w.create(path, Info(0, 0, ""), Format(2, 2, 24), FourCC("00db")), AviWriteStatus::Ok);
@@ -173,7 +173,7 @@ TEST(AviWriter, EmptyNameZeroRateAndNoFrames) {
 }
 
 TEST(AviWriter, ExistingFileIsReplacedOnlyByACompleteOne) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("movie.avi");
     WriteText(path, "old contents");
 
@@ -201,7 +201,7 @@ TEST(AviWriter, ExistingFileIsReplacedOnlyByACompleteOne) {
 }
 
 TEST(AviWriter, AbandonedFileLeavesTargetUntouched) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("movie.avi");
     WriteText(path, "old contents");
     std::vector<uint8_t> c = Chunk(16, 1);
@@ -226,7 +226,7 @@ TEST(AviWriter, AbandonedFileLeavesTargetUntouched) {
 }
 
 TEST(AviWriter, RefusedCreationLeavesNothingBehind) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("movie.avi");
     WriteText(path, "old contents");
     const AviStreamInfo info = Info(1, 25, "");
@@ -257,7 +257,7 @@ TEST(AviWriter, RefusedCreationLeavesNothingBehind) {
 }
 
 TEST(AviWriter, SizeLimitKeepsEveryWholeChunk) {
-    TempDir dir;
+    ScratchDir dir;
     const AviStreamInfo info = Info(1, 25, "x");
     const std::vector<uint8_t> format = Format(4, 3, 24);
     uint64_t headers = 0;
@@ -334,7 +334,7 @@ int WriteUntilRefused(const std::string& path, uint64_t extraBytes, size_t chunk
 }
 
 TEST(AviWriter, RefusedWriteKeepsEarlierChunksAsAValidFile) {
-    TempDir dir;
+    ScratchDir dir;
     struct Case {
         const char* name;
         uint64_t extra;  // room left after two chunks: enough for the index, or not
@@ -372,7 +372,7 @@ TEST(AviWriter, FfmpegReadsBottomUpBgrFramesBack) {
     if (!HaveTool("ffprobe") || !HaveTool("ffmpeg")) {
         GTEST_SKIP() << "ffmpeg not installed";
     }
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("bgr.avi");
     const int32_t width = 5, height = 3;  // rows of 15 bytes stored in 16
     const uint32_t stride = Stride24(width);
@@ -402,7 +402,7 @@ TEST(AviWriter, FfmpegReadsPaletteAndY800Files) {
     if (!HaveTool("ffprobe") || !HaveTool("ffmpeg")) {
         GTEST_SKIP() << "ffmpeg not installed";
     }
-    TempDir dir;
+    ScratchDir dir;
     // 8-bit with a 4-entry colour table: the table travels in strf after the header.
     const std::string pal = dir.file("pal.avi");
     std::vector<uint8_t> format = Format(3, 2, 8, kBiRgb, 4);

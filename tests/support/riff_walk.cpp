@@ -169,22 +169,22 @@ bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::strin
     return true;
 }
 
-TempDir::TempDir() {
+ScratchDir::ScratchDir() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
     if (mkdtemp(pattern.data())) path_ = pattern;
 }
 
-TempDir::~TempDir() {
+ScratchDir::~ScratchDir() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::file(const std::string& name) const {
+std::string ScratchDir::file(const std::string& name) const {
     return (std::filesystem::path(path_) / name).string();
 }
 
-std::vector<std::string> TempDir::names() const {
+std::vector<std::string> ScratchDir::names() const {
     std::vector<std::string> out;
     for (const auto& e : std::filesystem::directory_iterator(path_))
         out.push_back(e.path().filename().string());

@@ -62,12 +62,12 @@ bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::strin
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
+class ScratchDir {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const;
     std::vector<std::string> names() const;  // sorted
