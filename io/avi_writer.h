@@ -53,15 +53,29 @@ public:
     void abandon();
 
     bool isOpen() const { return file_.isOpen(); }
+    // Chunks in the file being written, or in the last one finished.
     uint32_t chunksWritten() const { return uint32_t(index_.size()); }
     const std::string& temporaryPath() const { return tempPath_; }
 
-    // The largest file the writer makes; lower only in tests of the limit.
+    // Bytes of the file so far: headers and whole chunks, without the index.
+    uint64_t bytesWritten() const { return end_; }
+
+    // The largest file the writer makes, index included; lower only in tests of the limit.
+    // It applies from the next create() or writeChunk().
     void setSizeLimitForTesting(uint64_t bytes) { sizeLimit_ = bytes; }
+    // What a RIFF header can describe: its size field counts everything after the first 8 bytes.
+    static constexpr uint64_t kRiffSizeLimit = 0xFFFFFFFFull;
 
 private:
-    AviWriteStatus writeHeaders();
+    // Everything before the first chunk, with the totals as they stand; its size never changes,
+    // so finish() can write it again over the first version.
+    std::vector<uint8_t> headerBytes(uint64_t fileEnd, bool hasIndex) const;
     AviWriteStatus writeAt(uint64_t offset, const std::vector<uint8_t>& bytes);
+    // After a refused write: reopens the file and cuts it back to the end of the last whole
+    // chunk, so that what is on disk is again exactly what the index describes.
+    bool cutBackToLastChunk();
+    void closeAndRemove();
+    uint64_t sizeLimit() const { return sizeLimit_ < kRiffSizeLimit ? sizeLimit_ : kRiffSizeLimit; }
 
     File file_;
     std::string path_;
@@ -69,11 +83,14 @@ private:
     AviStreamInfo info_{};
     std::vector<uint8_t> format_;
     uint32_t chunkId_ = 0;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
     uint64_t moviListOffset_ = 0;  // of the "LIST" of the movi list
     uint64_t end_ = 0;             // where the next chunk goes
     uint32_t largestChunk_ = 0;
+    bool broken_ = false;          // the file could not be brought back to a known state
     std::vector<AviIndexEntry> index_;
-    uint64_t sizeLimit_ = 0xFFFFFFFFull;
+    uint64_t sizeLimit_ = kRiffSizeLimit;
 };
 
 }  // namespace kestrel

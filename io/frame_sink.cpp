@@ -1,27 +1,161 @@
-// Placeholder until the sink lands.
 #include "io/frame_sink.h"
 
+#include <cstring>
+
+#include "io/avi_writer.h"
 #include "io/frame_source.h"
 
 namespace kestrel {
 
 namespace {
+
+constexpr uint32_t kFcc00db = FourCC("00db");
+constexpr uint16_t kOutputBitCount = 24;
+
+const char kCantOpenOutput[] = "Can't open AVI output file";
+const char kCantCreateStream[] = "Can't create AVI output stream";
+const char kCantSetFormat[] = "Can't set AVI stream format";
+const char kCantWriteOutput[] = "Can't write AVI output file";
+const char kSizeLimitReached[] = "AVI output file has reached its size limit";
+
+enum class OutputState {
+    NotCreated,  // no output in this run yet
+    Writing,
+    Failed,  // creation or a write failed; the run is ending and nothing more is written
+};
+
 AviStreamInfo g_outInfo;
 int32_t g_writePosition = -1;
+OutputState g_state = OutputState::NotCreated;
+BitmapInfoHeader g_format;
+AviWriter g_writer;
+// Reused from frame to frame: a 1080p frame is 6 MB, and allocating it anew costs page faults
+// on every frame.
+std::vector<uint8_t> g_frameData;
+
 }  // namespace
 
 int32_t WritePosition() { return g_writePosition; }
+
 const AviStreamInfo& OutputStreamInfo() { return g_outInfo; }
-BitmapInfoHeader OutputFrameHeader(int32_t, int32_t) { return {}; }
-bool WriteFrame(const Image&, const Settings&, std::string&) { return false; }
-bool CreateOutputVideo(const BitmapInfoHeader&, const Settings&, std::string& message) {
-    message = "Can't open AVI output file";
+
+BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height) {
+    BitmapInfoHeader h;
+    h.biSize = kBitmapInfoHeaderSize;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = kOutputBitCount;
+    h.biCompression = kBiRgb;
+    if (width > 0 && height > 0) {
+        uint64_t bytes = DibStride(uint64_t(width), kOutputBitCount) * uint64_t(height);
+        h.biSizeImage = bytes <= UINT32_MAX ? uint32_t(bytes) : 0;
+    }
+    return h;
+}
+
+bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
+    if (!frame.consistent()) return false;
+    const size_t width = size_t(frame.width);
+    const size_t height = size_t(frame.height);
+    const uint64_t stride = DibStride(width, kOutputBitCount);
+    if (stride * height > UINT32_MAX) return false;
+    data.resize(size_t(stride * height));
+
+    const size_t pixelBytes = 3 * width;
+    const uint8_t* src = frame.pixels.data();
+    for (size_t r = 0; r < height; ++r) {
+        uint8_t* row = data.data() + (height - 1 - r) * stride;
+        if (frame.channels == 3) {
+            std::memcpy(row, src + r * pixelBytes, pixelBytes);
+        } else {
+            const uint8_t* grey = src + r * width;
+            for (size_t j = 0; j < width; ++j) row[3 * j] = row[3 * j + 1] = row[3 * j + 2] = grey[j];
+        }
+        std::memset(row + pixelBytes, 0, size_t(stride) - pixelBytes);
+    }
+    return true;
+}
+
+bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
+                       std::string& message) {
+    g_outInfo = InputStreamInfo();
+    g_outInfo.fccHandler = 0;
+    // Rows are stored bottom row first; a top-down header would describe another picture.
+    if (header.biHeight < 0 || header.biSizeImage == 0) {
+        message = kCantSetFormat;
+        return false;
+    }
+    std::vector<uint8_t> format;
+    AppendBitmapInfoHeader(format, header);  // 40 bytes, no colour table
+    switch (g_writer.create(settings.OutputFile, g_outInfo, format, kFcc00db)) {
+    case AviWriteStatus::Ok:
+        g_format = header;
+        return true;
+    case AviWriteStatus::CannotCreate:
+        message = kCantOpenOutput;
+        return false;
+    case AviWriteStatus::CannotWrite:
+        message = kCantCreateStream;
+        return false;
+    case AviWriteStatus::SizeLimit:
+    case AviWriteStatus::BadFormat:
+        break;
+    }
+    message = kCantSetFormat;
     return false;
 }
-bool CloseVideo(std::string&) {
-    CloseInputVideo();
+
+bool WriteFrame(const Image& frame, const Settings& settings, std::string& message) {
+    if (ReadPosition() < 0) return false;
+    if (g_state == OutputState::Failed) return false;  // told when it happened
+
+    const BitmapInfoHeader header = OutputFrameHeader(frame.width, frame.height);
+    if (g_state == OutputState::NotCreated) {
+        if (!CreateOutputVideo(header, settings, message)) {
+            g_state = OutputState::Failed;
+            return false;
+        }
+        g_state = OutputState::Writing;
+        g_writePosition = 0;
+    }
+    // Every frame of the stream has the format it was created with; a frame of another size
+    // cannot be stored in it.
+    if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight ||
+        !PackFrameData(frame, g_frameData)) {
+        message = kCantWriteOutput;
+        g_state = OutputState::Failed;
+        return false;
+    }
+    switch (g_writer.writeChunk(g_frameData.data(), g_frameData.size(), kAviifKeyframe)) {
+    case AviWriteStatus::Ok:
+        ++g_writePosition;
+        return true;
+    case AviWriteStatus::SizeLimit:
+        message = kSizeLimitReached;
+        break;
+    case AviWriteStatus::CannotCreate:
+    case AviWriteStatus::CannotWrite:
+    case AviWriteStatus::BadFormat:
+        message = kCantWriteOutput;
+        break;
+    }
+    // The frames before this one stay in the file; CloseVideo completes it.
+    g_state = OutputState::Failed;
+    return false;
+}
+
+bool CloseVideo(std::string& message) {
     g_writePosition = -1;
-    return true;
+    CloseInputVideo();
+    bool ok = true;
+    if (g_writer.isOpen() && g_writer.finish() != AviWriteStatus::Ok) {
+        message = kCantWriteOutput;
+        ok = false;
+    }
+    g_state = OutputState::NotCreated;
+    std::vector<uint8_t>().swap(g_frameData);
+    return ok;
 }
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "io/avi_format.h"
 #include "io/image.h"
@@ -17,8 +18,15 @@ int32_t WritePosition();
 // The stream header the output was created with (a copy of the input's, fccHandler 0).
 const AviStreamInfo& OutputStreamInfo();
 
-// The 40-byte header describing a 24-bit bottom-up frame of this size.
+// The 40-byte header describing a 24-bit bottom-up frame of this size. biSizeImage is 0 when
+// the picture would not fit a 32-bit size; the output refuses such a format.
 BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height);
+
+// Lays `frame` out as the output stores it: height rows of Stride24(width) bytes, bottom row
+// first, grey written as three equal bytes, fill bytes 0. `data` is resized, not reallocated
+// when it is large enough already. False, `data` untouched, for an inconsistent frame or one
+// too large for a 32-bit chunk.
+bool PackFrameData(const Image& frame, std::vector<uint8_t>& data);
 
 // Appends `frame` (its own width, height and channel count) to the output, creating the output
 // at the run's first frame. False when no input is open (no message) or when the output cannot
