@@ -35,6 +35,10 @@ int Fail(const std::string& what) {
     return kExitFailure;
 }
 
+std::string Count(uint64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 int64_t FileSize(const std::string& path) {
     File f;
     return f.open(path, File::Mode::Read) ? f.size() : -1;
@@ -90,11 +94,12 @@ int main(int argc, char** argv) {
         Image dark;
         RenderDarkFrame(model, dark);
         if (!WriteBmp24(o.dark, dark, error)) return Fail(error);
-        darkNote = "dark frame " + o.dark + " (" + std::to_string(FileSize(o.dark)) + " bytes, " +
-                   std::to_string(model.hotPixels.size()) + " hot pixels)";
+        darkNote = "dark frame " + o.dark + " (" + Count(uint64_t(FileSize(o.dark)), "byte") + ", " +
+                   Count(model.hotPixels.size(), "hot pixel") + ")";
     }
-    std::printf("kestrel-synth: wrote %s (%dx%d %s%s, %u frames at %u fps, %lld bytes) and %s\n",
-                o.output.c_str(), o.width, o.height, LayoutName(o.layout), o.colour ? " colour" : "",
-                o.frames, o.fps, static_cast<long long>(FileSize(o.output)), darkNote.c_str());
+    std::printf("kestrel-synth: wrote %s (%dx%d %s%s, %s at %u fps, %s) and %s\n", o.output.c_str(),
+                o.width, o.height, LayoutName(o.layout), o.colour ? " colour" : "",
+                Count(o.frames, "frame").c_str(), o.fps, Count(uint64_t(FileSize(o.output)), "byte").c_str(),
+                darkNote.c_str());
     return 0;
 }
