@@ -1,0 +1,23 @@
+// Writes an Image as a 24-bit Windows bitmap: the 14-byte file header, the 40-byte
+// information header, rows bottom row first, each padded with zeros to a multiple of 4 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/image.h"
+
+namespace kestrel::synth {
+
+constexpr uint32_t kBmpFileHeaderSize = 14;
+
+// The headers for a 24-bit picture of this size.
+std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height);
+
+// Grey images are written with three equal bytes per pixel. The file is written beside the
+// target and renamed over it when complete. False, with `error` set, when it cannot be written.
+bool WriteBmp24(const std::string& path, const Image& image, std::string& error);
+
+}  // namespace kestrel::synth
