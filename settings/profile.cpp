@@ -221,6 +221,7 @@ bool ProfileDocument::Load(const std::string& path, ProfileDocument& doc) {
     }
     if (text.size() > kMaxProfileBytes) {
         // Drop the line that the cap cuts through as well: a half key is a wrong key.
+        doc.partial = true;
         text.resize(kMaxProfileBytes);
         size_t lastBreak = text.rfind('\n');
         text.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
@@ -298,6 +299,7 @@ void ProfileDocument::SetInt(std::string_view section, std::string_view key, int
 }
 
 bool ProfileDocument::Save(const std::string& path) const {
+    if (partial) return false;
 #if defined(_WIN32)
     const std::string target = path;
 #else

@@ -28,6 +28,9 @@ struct ProfileDocument {
     std::vector<std::string> lines;
     // Line break for lines that we add: the file's first one, else the platform's.
     std::string eol;
+    // Set when the file was larger than what is read of it: such a document is never saved,
+    // since the part that was not read would be lost.
+    bool partial = false;
 
     ProfileDocument();
 
@@ -55,7 +58,7 @@ struct ProfileDocument {
 
     // Writes the document to a new file beside `path`, puts it on the disk and renames it over
     // `path`: the old file stays whole until the new one is complete. False when the file could
-    // not be written; the old file is then unchanged.
+    // not be written, or the document is partial; the old file is then unchanged.
     bool Save(const std::string& path) const;
 };
 

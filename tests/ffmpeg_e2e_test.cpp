@@ -36,7 +36,7 @@ protected:
 TEST_P(FfmpegEndToEnd, OutputIsRawBgr24WithTheInputsRateAndFramesPixelForPixel) {
     const std::string pixFmt = GetParam();
     const std::string in = dir.file("in.avi");
-    std::string make = "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(kW) + "x" +
+    std::string make = "ffmpeg -v error -y -f lavfi -i testsrc=size=" + std::to_string(kW) + "x" +
                        std::to_string(kH) + ":rate=7 -frames:v " + std::to_string(kFrames) +
                        " -c:v rawvideo -pix_fmt " + pixFmt +
                        (pixFmt == "gray" ? " -vtag Y800 " : " ") + ShellQuote(in) + " 2>&1";

@@ -242,6 +242,13 @@ TEST_F(Profile, HugeFileIsReadUpToTheCap) {
     size_t bytes = 0;
     for (const std::string& line : doc.lines) bytes += line.size();
     EXPECT_LE(bytes, kMaxProfileBytes);
+    // Saving would lose what was not read, so the big file is left as it is.
+    EXPECT_TRUE(doc.partial);
+    const std::string path = dir_ + "/big.ini";
+    ASSERT_TRUE(WriteProfileString("X", "y", "1", path));
+    std::string before = Read(path);
+    EXPECT_FALSE(doc.Save(path));
+    EXPECT_EQ(Read(path), before);
 
     doc = LoadText(std::string(3 << 20, 'q'));  // one line, larger than the cap
     EXPECT_TRUE(doc.lines.empty());
