@@ -98,3 +98,39 @@ TEST(KestrelBatch, CtrlCStopsAtAFrameBoundaryAndCompletesTheOutput) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(KestrelBatch, SavedSettingsGiveTheSameRunAgain) {
+    TempDir dir;
+    ASSERT_TRUE(testing::WriteTestVideo(dir.file("in.avi"), 9, 5, 2));
+    const std::string ini = dir.file("night.ini");
+    auto first = RunCommand(Batch("-q -y --colour --border 33 --noise-level 4 --save-settings " +
+                                  ShellQuote(ini) + " " + ShellQuote(dir.file("in.avi")) + " " +
+                                  ShellQuote(dir.file("a.avi"))));
+    ASSERT_EQ(first.status, 0) << first.output;
+    const std::vector<uint8_t> savedBytes = ReadFileBytes(ini);
+    const std::string saved(savedBytes.begin(), savedBytes.end());
+    EXPECT_NE(saved.find("Colour=1"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Border=33"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("InputFile=" + dir.file("in.avi")), std::string::npos) << saved;
+
+    // The file names the input and the first output; the second run writes elsewhere.
+    auto again = RunCommand(Batch("-q -y --settings " + ShellQuote(ini) + " " +
+                                  ShellQuote(dir.file("in.avi")) + " " +
+                                  ShellQuote(dir.file("b.avi"))));
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(ReadFileBytes(dir.file("a.avi")), ReadFileBytes(dir.file("b.avi")));
+    auto fromFileAlone = RunCommand(Batch("-q -y --settings " + ShellQuote(ini)));
+    ASSERT_EQ(fromFileAlone.status, 0) << fromFileAlone.output;
+    EXPECT_EQ(ReadAllFrames(dir.file("a.avi")).size(), 2u);
+
+    auto unwritable = RunCommand(Batch("-q --save-settings " +
+                                       ShellQuote(dir.file("no/such/dir/x.ini")) + " a b"));
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_NE(unwritable.output.find("Error: Can't save settings to "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel
