@@ -15,7 +15,9 @@ namespace {
 
 bool HaveFfmpeg() { return std::system("ffmpeg -nostdin -version >/dev/null 2>&1") == 0; }
 
-bool RunCommand(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+bool RunCommand(const std::string& command) {
+    return std::system((command + " 2>/dev/null").c_str()) == 0;
+}
 
 // Everything the command writes to its standard output.
 std::vector<uint8_t> Output(const std::string& command) {
@@ -24,7 +26,8 @@ std::vector<uint8_t> Output(const std::string& command) {
     if (!pipe) return out;
     uint8_t buffer[65536];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.insert(out.end(), buffer, buffer + n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.insert(out.end(), buffer, buffer + n);
     pclose(pipe);
     return out;
 }
@@ -50,8 +53,9 @@ TEST_P(FfmpegReadTest, PicturesMatchFfmpegsOwnDecoding) {
     const Case& c = GetParam();
     test::TempDir dir;
     const std::string path = dir.path(std::string(c.name) + ".avi");
-    ASSERT_TRUE(RunCommand(std::string("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=") +
-                    c.size + ":rate=5 " + c.encode + " " + path));
+    ASSERT_TRUE(
+        RunCommand(std::string("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=") +
+                   c.size + ":rate=5 " + c.encode + " " + path));
     std::vector<uint8_t> reference =
         Output("ffmpeg -nostdin -loglevel error -i " + path + " -map 0:v -f rawvideo -pix_fmt " +
                (c.greyFile ? "gray" : "bgr24") + " -");
@@ -90,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"bgr24", "33x17", "-frames:v 4 -c:v rawvideo -pix_fmt bgr24", true},
         Case{"bgr24_grey", "33x17", "-frames:v 4 -c:v rawvideo -pix_fmt bgr24", false},
         Case{"pal8", "33x17", "-frames:v 4 -c:v rawvideo -pix_fmt pal8", true},
-        Case{"gray_y800", "33x17", "-frames:v 4 -c:v rawvideo -pix_fmt gray -vtag Y800", false, true},
+        Case{"gray_y800", "33x17", "-frames:v 4 -c:v rawvideo -pix_fmt gray -vtag Y800", false,
+             true},
         Case{"gray_y800_padded", "36x9", "-frames:v 4 -c:v rawvideo -pix_fmt gray -vtag Y800",
              false, true},
         Case{"rgb555", "33x17", "-frames:v 4 -c:v rawvideo -pix_fmt rgb555le", true},

@@ -140,8 +140,9 @@ TEST(ConvertDibTo24, ColourTablePlacesTheRows) {
         std::vector<uint8_t> frame;
         ASSERT_TRUE(ConvertDibTo24(dib.data(), dib.size(), got.width, got.height, frame));
         got.bgr = Unpadded(frame, 3, 2);
-        ExpectSame(got, FromPixels(3, 2, {colours[3], colours[0], colours[9], colours[1],
-                                          colours[15], colours[7]}));
+        ExpectSame(got, FromPixels(3, 2,
+                                   {colours[3], colours[0], colours[9], colours[1], colours[15],
+                                    colours[7]}));
         // One byte short of the rows: refused, never read past.
         EXPECT_FALSE(ConvertDibTo24(dib.data(), dib.size() - 1, got.width, got.height, frame));
         EXPECT_TRUE(frame.empty());
@@ -175,11 +176,11 @@ TEST(ConvertDibTo24, RefusesWhatItCannotRead) {
         uint16_t bits;
         uint32_t clrUsed;
     };
-    for (const Bad& b : {Bad{"zero width", 0, 2, 24, 0}, Bad{"negative width", -2, 2, 24, 0},
-                         Bad{"zero height", 2, 0, 24, 0}, Bad{"16 bits", 2, 2, 16, 0},
-                         Bad{"4 bits", 2, 2, 4, 0}, Bad{"huge table", 2, 2, 8, 0xFFFFFFFFu},
-                         Bad{"huge picture", 1 << 20, 1 << 20, 24, 0},
-                         Bad{"lowest height", 2, INT32_MIN, 24, 0}}) {
+    for (const Bad& b :
+         {Bad{"zero width", 0, 2, 24, 0}, Bad{"negative width", -2, 2, 24, 0},
+          Bad{"zero height", 2, 0, 24, 0}, Bad{"16 bits", 2, 2, 16, 0}, Bad{"4 bits", 2, 2, 4, 0},
+          Bad{"huge table", 2, 2, 8, 0xFFFFFFFFu}, Bad{"huge picture", 1 << 20, 1 << 20, 24, 0},
+          Bad{"lowest height", 2, INT32_MIN, 24, 0}}) {
         SCOPED_TRACE(b.what);
         const std::vector<uint8_t> dib =
             PackedDib(b.w, b.h, b.bits, {}, b.clrUsed, std::vector<uint8_t>(2048, 1));
@@ -235,8 +236,13 @@ TEST(DibDecoder, GreyFourCCsAreStoredTopRowFirst) {
             chunk[0] = 10, chunk[1] = 20, chunk[2] = 30;  // top row
             chunk[rowBytes] = 40, chunk[rowBytes + 1] = 50, chunk[rowBytes + 2] = 60;
             const Picture got = DecodeOne(VideoFormat(3, 2, 8, fcc), chunk);
-            ExpectSame(got, FromPixels(3, 2, {{10, 10, 10}, {20, 20, 20}, {30, 30, 30},
-                                              {40, 40, 40}, {50, 50, 50}, {60, 60, 60}}));
+            ExpectSame(got, FromPixels(3, 2,
+                                       {{10, 10, 10},
+                                        {20, 20, 20},
+                                        {30, 30, 30},
+                                        {40, 40, 40},
+                                        {50, 50, 50},
+                                        {60, 60, 60}}));
         }
     }
 }
@@ -340,7 +346,9 @@ protected:
     }
     void TearDown() override { CloseInputVideo(); }
 
-    void Write(const TestAvi& avi) { ASSERT_TRUE(test::WriteBytes(settings_.InputFile, BuildAvi(avi).bytes)); }
+    void Write(const TestAvi& avi) {
+        ASSERT_TRUE(test::WriteBytes(settings_.InputFile, BuildAvi(avi).bytes));
+    }
 
     // A 24-bit bottom-up stream of these pictures.
     static TestAvi Video(const std::vector<Picture>& pictures) {
@@ -373,7 +381,7 @@ protected:
 TEST_F(FrameSourceTest, PositionsRunFromZeroToTheFirstMissingPicture) {
     const std::vector<Picture> pictures = {Pattern(5, 3, 1), Pattern(5, 3, 2), Pattern(5, 3, 3)};
     TestAvi avi = Video(pictures);
-    avi.streams[0].info.dwStart = 7;  // not where reading starts
+    avi.streams[0].info.dwStart = 7;   // not where reading starts
     avi.streams[0].info.dwLength = 1;  // not where reading ends
     Write(avi);
     settings_.Colour = 1;
@@ -383,7 +391,8 @@ TEST_F(FrameSourceTest, PositionsRunFromZeroToTheFirstMissingPicture) {
         ASSERT_NE(ReadNextFrame(settings_, message), 0);
         EXPECT_EQ(ReadPosition(), i);
         EXPECT_TRUE(message.empty());
-        ExpectSame({ImageBuffer().width, ImageBuffer().height, ImageBuffer().pixels}, pictures[size_t(i)]);
+        ExpectSame({ImageBuffer().width, ImageBuffer().height, ImageBuffer().pixels},
+                   pictures[size_t(i)]);
     }
     EXPECT_EQ(ReadNextFrame(settings_, message), 0);
     EXPECT_TRUE(message.empty());
@@ -399,15 +408,14 @@ TEST_F(FrameSourceTest, PositionsRunFromZeroToTheFirstMissingPicture) {
 }
 
 TEST_F(FrameSourceTest, GreyAndColourBuffers) {
-    const Picture p = FromPixels(5, 2, {kWhite, kRed, kGreen, kBlue, kMidGrey,
-                                        kBlack, kBlack, kBlack, kBlack, kWhite});
+    const Picture p = FromPixels(
+        5, 2, {kWhite, kRed, kGreen, kBlue, kMidGrey, kBlack, kBlack, kBlack, kBlack, kWhite});
     Write(Video({p}));
     std::string message;
     settings_.Colour = 0;
     ASSERT_NE(ReadNextFrame(settings_, message), 0);
     EXPECT_EQ(ImageBuffer().channels, 1);
-    EXPECT_EQ(ImageBuffer().pixels,
-              (std::vector<uint8_t>{255, 75, 153, 25, 128, 0, 0, 0, 0, 255}));
+    EXPECT_EQ(ImageBuffer().pixels, (std::vector<uint8_t>{255, 75, 153, 25, 128, 0, 0, 0, 0, 255}));
     CloseInputVideo();
     settings_.Colour = 1;
     ASSERT_NE(ReadNextFrame(settings_, message), 0);
@@ -539,8 +547,8 @@ TEST_F(FrameSourceTest, DroppedFramesAndPaletteChangesInAStream) {
     TestAvi avi;
     avi.streams.push_back(VideoStream(VideoFormat(2, 1, 8, kBiRgb, 2, Table({kRed, kGreen}))));
     const std::vector<uint8_t> change = {0, 1, 0, 0, 1, 2, 3, 0};  // entry 0: red 1 green 2 blue 3
-    avi.chunks = {{k00db, {0, 1, 0, 0}}, {k00db, {}}, {k00pc, change}, {k00db, {}},
-                  {k00db, {1, 0, 0, 0}}};
+    avi.chunks = {
+        {k00db, {0, 1, 0, 0}}, {k00db, {}}, {k00pc, change}, {k00db, {}}, {k00db, {1, 0, 0, 0}}};
     for (TestIndex index : {TestIndex::Relative, TestIndex::None}) {
         avi.index = index;
         Write(avi);
