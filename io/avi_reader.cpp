@@ -121,8 +121,9 @@ void AviReader::parseHeaderList(const uint8_t* data, size_t size) {
     ByteCursor in(data, size);
     while (in.remaining() >= 8) {
         const uint32_t id = in.u32();
+        const uint32_t claimed = in.u32();
         // A chunk that claims more than the list holds is read as far as it goes.
-        const size_t len = std::min<size_t>(in.u32(), in.remaining());
+        const size_t len = std::min<size_t>(claimed, in.remaining());
         const uint8_t* body = in.here();
         if (id == kFccAvih) {
             ParseMainHeader(body, len, mainHeader_);
@@ -144,7 +145,8 @@ void AviReader::parseStreamList(const uint8_t* data, size_t size) {
     size_t nameSize = 0;
     while (in.remaining() >= 8) {
         const uint32_t id = in.u32();
-        const size_t len = std::min<size_t>(in.u32(), in.remaining());
+        const uint32_t claimed = in.u32();
+        const size_t len = std::min<size_t>(claimed, in.remaining());
         const uint8_t* body = in.here();
         if (id == kFccStrh && !haveHeader) {
             haveHeader = ParseStreamHeader(body, len, info);

@@ -526,6 +526,39 @@ TEST_F(FrameSourceTest, EveryTruncationEndsCleanly) {
     EXPECT_EQ(lastCount, pictures.size());
 }
 
+TEST_F(FrameSourceTest, DamagedBytesAnywhereEndCleanly) {
+    // Every byte of a small file in turn set to values that make sizes and counts absurd.
+    TestAvi colour = Video({Pattern(3, 2, 1), Pattern(3, 2, 2)});
+    colour.junk = true;
+    colour.recGroup = 2;
+    TestAvi palette;
+    palette.streams = {test::AudioStream(),
+                       VideoStream(VideoFormat(3, -2, 8, kBiRgb, 2, Table({kRed, kBlue})), "p")};
+    palette.chunks = {{FourCC("01db"), {0, 1, 0, 0, 1, 0, 1, 0}},
+                      {FourCC("01pc"), {0, 0, 0, 0, 1, 2, 3, 4}},
+                      {FourCC("00wb"), {1, 2, 3}},
+                      {FourCC("01db"), {1, 1, 1, 0, 0, 0, 0, 0}}};
+    palette.index = TestIndex::Absolute;
+    for (const TestAvi& avi : {colour, palette}) {
+        const std::vector<uint8_t> whole = BuildAvi(avi).bytes;
+        ASSERT_TRUE(test::WriteBytes(settings_.InputFile, whole));
+        ASSERT_EQ(ReadAll().size(), 2u);
+        CloseInputVideo();
+        for (uint8_t value : {uint8_t(0xFF), uint8_t(0x80), uint8_t(0x00)}) {
+            for (size_t at = 0; at < whole.size(); ++at) {
+                SCOPED_TRACE(testing::Message() << "byte " << at << " = " << int(value));
+                std::vector<uint8_t> bytes = whole;
+                bytes[at] = value;
+                ASSERT_TRUE(test::WriteBytes(settings_.InputFile, bytes));
+                const std::vector<Picture> got = ReadAll();
+                CloseInputVideo();
+                EXPECT_LE(got.size(), 2u);
+                EXPECT_TRUE(last_message_.empty() || got.empty());
+            }
+        }
+    }
+}
+
 TEST_F(FrameSourceTest, StreamInformationComesFromTheFile) {
     TestAvi avi = Video({Pattern(2, 2, 0)});
     avi.streams[0].info.dwScale = 1001;
