@@ -121,8 +121,9 @@ void AviReader::parseHeaderList(const uint8_t* data, size_t size) {
     ByteCursor in(data, size);
     while (in.remaining() >= 8) {
         const uint32_t id = in.u32();
+        const uint32_t claimed = in.u32();
         // A chunk that claims more than the list holds is read as far as it goes.
-        const size_t len = std::min<size_t>(in.u32(), in.remaining());
+        const size_t len = std::min<size_t>(claimed, in.remaining());
         const uint8_t* body = in.here();
         if (id == kFccAvih) {
             ParseMainHeader(body, len, mainHeader_);
@@ -144,7 +145,8 @@ void AviReader::parseStreamList(const uint8_t* data, size_t size) {
     size_t nameSize = 0;
     while (in.remaining() >= 8) {
         const uint32_t id = in.u32();
-        const size_t len = std::min<size_t>(in.u32(), in.remaining());
+        const uint32_t claimed = in.u32();
+        const size_t len = std::min<size_t>(claimed, in.remaining());
         const uint8_t* body = in.here();
         if (id == kFccStrh && !haveHeader) {
             haveHeader = ParseStreamHeader(body, len, info);
@@ -202,8 +204,8 @@ bool AviReader::useIdx1(Span idx1, Span movi) {
     // Offsets count from the "movi" fourcc as a rule, from the file start in some writers: the
     // right base is the one at which the listed chunk really is.
     const uint64_t moviFourcc = movi.begin - 4;
-    auto firstWithData = std::find_if(entries.begin(), entries.end(),
-                                      [](const Entry& e) { return e.size > 0; });
+    auto firstWithData =
+        std::find_if(entries.begin(), entries.end(), [](const Entry& e) { return e.size > 0; });
     uint64_t base = moviFourcc;
     AviIndexSource source = AviIndexSource::Idx1Relative;
     if (firstWithData != entries.end()) {
@@ -264,7 +266,7 @@ bool AviReader::walkMovi(Span movi, int depth) {
 void AviReader::walkExtensions(uint64_t pos) {
     while (pos + 12 <= fileSize_) {
         uint8_t h[12];
-        if (!readAt(pos, h, 12) || Le32(h) != kFccRiff || Le32(h + 8) != kFccRiffAvix) return;
+        if (!readAt(pos, h, 12) || Le32(h) != kFccRiff || Le32(h + 8) != kFccAvix) return;
         const uint64_t declaredEnd = pos + 8 + Le32(h + 4);
         const uint64_t end = std::min(declaredEnd, fileSize_);
         uint64_t at = pos + 12;
@@ -291,7 +293,14 @@ void AviReader::addChunk(uint32_t id, const AviChunkRef& ref) {
 
 bool AviReader::readChunk(const AviChunkRef& ref, uint8_t* out, size_t n) {
     if (n > ref.size) return false;
-    return n == 0 || readAt(ref.offset, out, n);
+    if (n == 0) return true;
+    // Only a sample of idx1 is checked at open: the header in front of the data must still be
+    // this stream's chunk of this size.
+    uint8_t h[8];
+    if (ref.offset < 8 || !readAt(ref.offset - 8, h, 8) || Le32(h + 4) != ref.size) return false;
+    const uint32_t id = Le32(h);
+    if (id != frameId_[0] && id != frameId_[1] && id != paletteId_) return false;
+    return readAt(ref.offset, out, n);
 }
 
 bool AviReader::readChunk(const AviChunkRef& ref, std::vector<uint8_t>& out) {

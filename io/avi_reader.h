@@ -13,8 +13,6 @@
 
 namespace kestrel {
 
-constexpr uint32_t kFccInfo = FourCC("INFO");
-constexpr uint32_t kFccRiffAvix = kFccAvix;
 // Chunk kinds of a stream, after its two-digit number: "00db", "00dc", "00pc".
 constexpr uint16_t kTwoccDb = uint16_t('d' | 'b' << 8);  // uncompressed picture
 constexpr uint16_t kTwoccDc = uint16_t('d' | 'c' << 8);  // compressed picture
@@ -37,7 +35,7 @@ enum class AviReadStatus {
 struct AviChunkRef {
     uint64_t offset = 0;  // of the chunk's data, past its 8-byte header, from the file start
     uint32_t size = 0;
-    uint32_t flags = 0;   // idx1 flags (kAviifKeyframe ...); 0 when found by walking movi
+    uint32_t flags = 0;  // idx1 flags (kAviifKeyframe ...); 0 when found by walking movi
 };
 
 // A palette-change chunk and the picture it precedes.

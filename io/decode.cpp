@@ -204,9 +204,9 @@ size_t DibDecoder::prepare(uint32_t chunkSize) {
     }
     rowBytes_ = size_t(row);
     const size_t n = size_t(row * rows);
-    const bool sameRows = format_.layout == PixelLayout::Palette8 ||
-                          format_.layout == PixelLayout::Rgb24;
-    if (sameRows && !format_.topDown && row == format_.paddedRow) {
+    const bool sameRows =
+        format_.layout == PixelLayout::Palette8 || format_.layout == PixelLayout::Rgb24;
+    if (sameRows && row == format_.paddedRow) {
         hasPicture_ = false;
         startDib(format_.layout == PixelLayout::Palette8 ? 8 : 24);
         target_ = dib_.data() + (dib_.size() - n);
@@ -229,6 +229,7 @@ bool DibDecoder::finish(bool bytesArrived) {
             hasPicture_ = true;
             return true;
         case Pending::Direct:
+            if (bytesArrived && format_.topDown) flipRows();
             hasPicture_ = bytesArrived;
             return bytesArrived;
         case Pending::Convert:
@@ -246,6 +247,21 @@ bool DibDecoder::decode(const uint8_t* data, size_t size) {
     const size_t n = prepare(uint32_t(std::min<size_t>(size, UINT32_MAX)));
     if (n) std::memcpy(target_, data, n);
     return finish(true);
+}
+
+// Puts rows that were read top row first into the DIB's order, where they lie.
+void DibDecoder::flipRows() {
+    const size_t rows = size_t(format_.height);
+    const size_t stride = size_t(format_.paddedRow);
+    uint8_t* pixels = dib_.data() + (dib_.size() - stride * rows);
+    chunk_.resize(stride);
+    for (size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
+        uint8_t* a = pixels + top * stride;
+        uint8_t* b = pixels + bottom * stride;
+        std::memcpy(chunk_.data(), a, stride);
+        std::memcpy(a, b, stride);
+        std::memcpy(b, chunk_.data(), stride);
+    }
 }
 
 void DibDecoder::makeBlank() {
@@ -289,8 +305,8 @@ void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
                         std::memcpy(d + 3 * x, p, 3);
                         continue;
                     }
-                    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 |
-                                       uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+                    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                                       uint32_t(p[3]) << 24;
                     d[3 * x] = channel(2, v);
                     d[3 * x + 1] = channel(1, v);
                     d[3 * x + 2] = channel(0, v);

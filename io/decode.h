@@ -32,8 +32,8 @@ enum class PixelLayout {
 struct PictureFormat {
     PixelLayout layout = PixelLayout::Rgb24;
     int32_t width = 0;
-    int32_t height = 0;     // rows, always positive
-    bool topDown = false;   // first stored row is the top one
+    int32_t height = 0;    // rows, always positive
+    bool topDown = false;  // first stored row is the top one
     uint32_t bitsPerPixel = 0;
     uint64_t tightRow = 0;   // bytes of a row without padding
     uint64_t paddedRow = 0;  // bytes of a row raised to 32 bits
@@ -80,6 +80,7 @@ private:
     void startDib(uint16_t bitCount);
     void convertRows(const uint8_t* src, size_t rowBytes);
     void makeBlank();
+    void flipRows();
 
     bool open_ = false;
     PictureFormat format_;

@@ -113,7 +113,8 @@ int32_t ReadNextFrame(const Settings& settings, std::string& message) {
             std::memcpy(dst, src, 3 * w);
             dst += 3 * w;
         } else {
-            for (size_t j = 0; j < w; ++j) *dst++ = GreyLevel(src[3 * j], src[3 * j + 1], src[3 * j + 2]);
+            for (size_t j = 0; j < w; ++j)
+                *dst++ = GreyLevel(src[3 * j], src[3 * j + 1], src[3 * j + 2]);
         }
     }
     return 1;

@@ -61,7 +61,7 @@ protected:
         return out;
     }
     static std::vector<std::vector<uint8_t>> DataOf(const std::vector<TestChunk>& chunks,
-                                                     uint32_t idA, uint32_t idB) {
+                                                    uint32_t idA, uint32_t idB) {
         std::vector<std::vector<uint8_t>> out;
         for (const TestChunk& c : chunks)
             if (c.id == idA || c.id == idB) out.push_back(c.data);
@@ -91,8 +91,8 @@ TEST_F(AviReaderTest, EveryLayoutGivesTheSamePictures) {
         {TestIndex::Relative, true, 2, AviIndexSource::Idx1Relative},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "index " << int(c.index) << " junk " << c.junk
-                                        << " rec " << c.rec);
+        SCOPED_TRACE(testing::Message()
+                     << "index " << int(c.index) << " junk " << c.junk << " rec " << c.rec);
         TestAvi avi = ThreeFrames(c.index, c.junk, c.rec);
         BuiltAvi built = BuildAvi(avi);
         ASSERT_EQ(Open(built.bytes), AviReadStatus::Ok);
@@ -146,6 +146,24 @@ TEST_F(AviReaderTest, BrokenIndexFallsBackToWalkingMovi) {
     }
 }
 
+TEST_F(AviReaderTest, IndexEntryPointingAtAnotherChunkIsNotRead) {
+    TestAvi avi = ThreeFrames(TestIndex::Relative);
+    avi.chunks.push_back({k00db, Bytes(9, 4)});
+    avi.chunks.push_back({k00db, Bytes(11, 5)});
+    BuiltAvi built = BuildAvi(avi);
+    // Entry 1 is not among those checked at open (first, middle, last); it now points at the
+    // chunk of entry 3, which is larger.
+    const size_t entry1 = built.idx1Offset + 8 + 16;
+    PatchU32(built.bytes, entry1 + 8, uint32_t(built.chunkOffsets[3] - built.moviFourcc));
+    ASSERT_EQ(Open(built.bytes), AviReadStatus::Ok);
+    ASSERT_EQ(reader_.indexSource(), AviIndexSource::Idx1Relative);
+    std::vector<uint8_t> data;
+    EXPECT_TRUE(reader_.readChunk(reader_.frame(0), data));
+    EXPECT_FALSE(reader_.readChunk(reader_.frame(1), data));
+    EXPECT_TRUE(reader_.readChunk(reader_.frame(3), data));
+    EXPECT_EQ(data, Bytes(9, 4));
+}
+
 TEST_F(AviReaderTest, IndexedDroppedFrameHasNoData) {
     TestAvi avi = ThreeFrames(TestIndex::Relative);
     avi.chunks[1].data.clear();
@@ -163,8 +181,11 @@ TEST_F(AviReaderTest, VideoAfterAnAudioStreamUsesItsOwnNumber) {
     for (TestIndex index : {TestIndex::Relative, TestIndex::None}) {
         TestAvi avi;
         avi.streams = {AudioStream(), VideoStream(VideoFormat(2, 2, 24), "video")};
-        avi.chunks = {{k00wb, Bytes(9, 1)}, {k01db, Bytes(16, 2)}, {k00wb, Bytes(4, 3)},
-                      {k01dc, Bytes(16, 4)}, {k00db, Bytes(16, 5)}};
+        avi.chunks = {{k00wb, Bytes(9, 1)},
+                      {k01db, Bytes(16, 2)},
+                      {k00wb, Bytes(4, 3)},
+                      {k01dc, Bytes(16, 4)},
+                      {k00db, Bytes(16, 5)}};
         avi.index = index;
         ASSERT_EQ(Open(BuildAvi(avi).bytes), AviReadStatus::Ok);
         EXPECT_EQ(reader_.streamNumber(), 1u);
@@ -276,8 +297,8 @@ TEST_F(AviReaderTest, EveryCutOfAFileKeepsItsWholeChunks) {
             const TestAvi avi = ThreeFrames(index, true, rec);
             const BuiltAvi built = BuildAvi(avi);
             for (size_t cut = 0; cut <= built.bytes.size(); ++cut) {
-                SCOPED_TRACE(testing::Message() << "index " << int(index) << " rec " << rec
-                                                << " cut " << cut);
+                SCOPED_TRACE(testing::Message()
+                             << "index " << int(index) << " rec " << rec << " cut " << cut);
                 std::vector<uint8_t> bytes(built.bytes.begin(),
                                            built.bytes.begin() + std::ptrdiff_t(cut));
                 const AviReadStatus status = Open(bytes);

@@ -30,7 +30,9 @@ size_t RiffBuilder::chunk(uint32_t id, const std::vector<uint8_t>& body) {
     return at;
 }
 
-void RiffBuilder::raw(const std::vector<uint8_t>& bytes) { PutBytes(bytes_, bytes.data(), bytes.size()); }
+void RiffBuilder::raw(const std::vector<uint8_t>& bytes) {
+    PutBytes(bytes_, bytes.data(), bytes.size());
+}
 
 namespace {
 
