@@ -23,6 +23,7 @@ constexpr uint32_t kListHeaderSize = 12;
 constexpr uint32_t kIndexEntrySize = 16;
 constexpr uint32_t kMainHeaderSize = 56;
 constexpr uint32_t kTempAttempts = 32;
+constexpr uint64_t kWritebackBytes = 32u << 20;
 
 uint64_t Padded(uint64_t size) { return size + (size & 1); }
 
@@ -114,6 +115,7 @@ AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& i
     index_.clear();
     largestChunk_ = 0;
     end_ = 0;
+    writtenBack_ = 0;
     broken_ = false;
 
     uint64_t pictureBytes = 0;
@@ -219,6 +221,11 @@ AviWriteStatus AviWriter::writeChunk(const uint8_t* data, size_t size, uint32_t 
     }
     index_.push_back({chunkId_, flags, end_, uint32_t(size)});
     end_ = chunkEnd;
+    // Hand the data to the disk as it comes, rather than all of it at the final sync.
+    if (end_ - writtenBack_ >= kWritebackBytes) {
+        file_.startWriteback(writtenBack_, end_ - writtenBack_);
+        writtenBack_ = end_;
+    }
     largestChunk_ = std::max(largestChunk_, uint32_t(size));
     return AviWriteStatus::Ok;
 }

@@ -92,6 +92,7 @@ private:
     int32_t height_ = 0;
     uint64_t moviListOffset_ = 0;  // of the "LIST" of the movi list
     uint64_t end_ = 0;             // where the next chunk goes
+    uint64_t writtenBack_ = 0;     // data before this has been handed to the disk
     uint32_t largestChunk_ = 0;
     bool broken_ = false;          // the file could not be brought back to a known state
     std::vector<AviIndexEntry> index_;

@@ -3,6 +3,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -80,6 +81,20 @@ bool File::sync() {
     return _commit(_fileno(f_)) == 0;
 #else
     return fsync(fileno(f_)) == 0;
+#endif
+}
+
+}  // namespace kestrel
+
+namespace kestrel {
+
+void File::startWriteback(uint64_t offset, uint64_t length) {
+#if defined(__linux__)
+    if (f_ && offset <= uint64_t(INT64_MAX) && length <= uint64_t(INT64_MAX))
+        sync_file_range(fileno(f_), off64_t(offset), off64_t(length), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)length;
 #endif
 }
 

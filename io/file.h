@@ -45,6 +45,9 @@ public:
     bool truncate(uint64_t length);
     // Asks the system to put the data on the disk before a rename makes it visible.
     bool sync();
+    // Starts writing `length` bytes from `offset` to the disk without waiting, so that the
+    // final sync() of a long file has little left to do. Only a hint; a no-op where unsupported.
+    void startWriteback(uint64_t offset, uint64_t length);
 
 private:
     std::FILE* f_ = nullptr;
