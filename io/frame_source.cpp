@@ -105,6 +105,11 @@ int32_t ReadNextFrame(const Settings& settings, std::string& message) {
     const size_t stride = Stride24(uint32_t(width));
     const bool colour = settings.Colour != 0;
     g_image.channels = colour ? 3 : 1;
+    if (colour && stride == 3 * w) {
+        // Rows without fill bytes are already the buffer's layout: take the block as it is.
+        g_image.pixels.swap(g_decodedFrame);
+        return 1;
+    }
     g_image.pixels.resize(w * h * size_t(g_image.channels));
     const uint8_t* src = g_decodedFrame.data();
     uint8_t* dst = g_image.pixels.data();
