@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "cli/options.h"
 
 namespace kestrel {
@@ -30,16 +32,12 @@ TEST(CommandLine, StartsFromTheStartValuesWithEverySwitchOff) {
     Parsed p = Parse({"in.avi", "out.avi"});
     ASSERT_TRUE(p.ok) << p.error;
     const Settings& s = p.cmd.settings;
-    EXPECT_EQ(s.InputFile, "in.avi");
-    EXPECT_EQ(s.OutputFile, "out.avi");
-    EXPECT_EQ(s.DarkFrame, "");
+    EXPECT_EQ(std::tie(s.InputFile, s.OutputFile, s.DarkFrame),
+              std::make_tuple("in.avi", "out.avi", ""));
     EXPECT_EQ(s.SubDark + s.Hot + s.Horiz + s.Vert + s.Stretch + s.Colour, 0);
-    EXPECT_EQ(s.HotThreshold, 200);
-    EXPECT_EQ(s.StretchLow, 0);
-    EXPECT_EQ(s.StretchHigh, 100);
-    EXPECT_EQ(s.Border, 15);
-    EXPECT_EQ(s.GradSmooth, 5);
-    EXPECT_EQ(s.NoiseLevel, 10);
+    EXPECT_EQ(
+        std::tie(s.HotThreshold, s.StretchLow, s.StretchHigh, s.Border, s.GradSmooth, s.NoiseLevel),
+        std::make_tuple(200, 0, 100, 15, 5, 10));
     EXPECT_FALSE(p.cmd.assumeYes);
 }
 
@@ -65,12 +63,11 @@ TEST(CommandLine, ValuesAreCheckedAgainstTheDialogRanges) {
                       "--border", "100", "--grad-smooth", "50", "--noise-level", "0", "-d",
                       "dark.bmp", "-y", "-q", "a", "b"});
     ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.cmd.settings.HotThreshold, 255);
-    EXPECT_EQ(p.cmd.settings.StretchHigh, 100);
-    EXPECT_EQ(p.cmd.settings.Border, 100);
-    EXPECT_EQ(p.cmd.settings.GradSmooth, 50);
-    EXPECT_EQ(p.cmd.settings.NoiseLevel, 0);
-    EXPECT_EQ(p.cmd.settings.DarkFrame, "dark.bmp");
+    const Settings& s = p.cmd.settings;
+    EXPECT_EQ(
+        std::tie(s.HotThreshold, s.StretchLow, s.StretchHigh, s.Border, s.GradSmooth, s.NoiseLevel),
+        std::make_tuple(255, 0, 100, 100, 50, 0));
+    EXPECT_EQ(s.DarkFrame, "dark.bmp");
     EXPECT_TRUE(p.cmd.assumeYes);
     EXPECT_TRUE(p.cmd.quiet);
 

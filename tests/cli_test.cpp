@@ -9,20 +9,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/files.h"
 #include "support/process.h"
 #include "support/test_video.h"
 
 namespace kestrel {
 namespace {
 
-using testing::CountFrames;
-using testing::ReadAllFrames;
-using testing::ReadFileBytes;
-using testing::RunCommand;
-using testing::ShellQuote;
-using testing::TempDir;
-using testing::WriteFileBytes;
-using testing::WriteTestVideo;
+using test::CountFrames;
+using test::ReadAllFrames;
+using test::ReadFileBytes;
+using test::RunCommand;
+using test::ShellQuote;
+using test::TempDir;
+using test::WriteFileBytes;
+using test::WriteTestVideo;
 
 std::string Batch(const std::string& args) {
     return ShellQuote(KESTREL_BATCH_PATH) + " " + args + " </dev/null 2>&1";
@@ -40,8 +41,8 @@ TEST(KestrelBatch, UsageErrorsExitWithTwo) {
 
 TEST(KestrelBatch, ReportsErrorsInTheSystemsWords) {
     TempDir dir;
-    auto r = RunCommand(Batch(ShellQuote(dir.file("missing.avi")) + " " +
-                              ShellQuote(dir.file("out.avi"))));
+    auto r = RunCommand(
+        Batch(ShellQuote(dir.file("missing.avi")) + " " + ShellQuote(dir.file("out.avi"))));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("Error: Can't open AVI input file\n"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.avi")));
@@ -78,9 +79,7 @@ TEST(KestrelBatch, CtrlCStopsAtAFrameBoundaryAndCompletesTheOutput) {
     }
     // The output is built under a temporary name beside it: once that exists, frames flow.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < until &&
-           std::distance(std::filesystem::directory_iterator(dir.path),
-                         std::filesystem::directory_iterator{}) < 2)
+    while (std::chrono::steady_clock::now() < until && dir.names().size() < 2)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     kill(pid, SIGINT);
     int status = 0;
@@ -91,43 +90,34 @@ TEST(KestrelBatch, CtrlCStopsAtAFrameBoundaryAndCompletesTheOutput) {
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, size_t(frames));
     // Nothing is left behind but the input and the completed output.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
-                            std::filesystem::directory_iterator{}),
-              2);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
 }
-
-}  // namespace
-}  // namespace kestrel
-
-namespace kestrel {
-namespace {
 
 TEST(KestrelBatch, SavedSettingsGiveTheSameRunAgain) {
     TempDir dir;
-    ASSERT_TRUE(testing::WriteTestVideo(dir.file("in.avi"), 9, 5, 2));
+    ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 9, 5, 2));
     const std::string ini = dir.file("night.ini");
     auto first = RunCommand(Batch("-q -y --colour --border 33 --noise-level 4 --save-settings " +
                                   ShellQuote(ini) + " " + ShellQuote(dir.file("in.avi")) + " " +
                                   ShellQuote(dir.file("a.avi"))));
     ASSERT_EQ(first.status, 0) << first.output;
-    const std::vector<uint8_t> savedBytes = ReadFileBytes(ini);
-    const std::string saved(savedBytes.begin(), savedBytes.end());
+    const std::string saved = test::ReadFileText(ini);
     EXPECT_NE(saved.find("Colour=1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Border=33"), std::string::npos) << saved;
     EXPECT_NE(saved.find("InputFile=" + dir.file("in.avi")), std::string::npos) << saved;
 
     // The file names the input and the first output; the second run writes elsewhere.
-    auto again = RunCommand(Batch("-q -y --settings " + ShellQuote(ini) + " " +
-                                  ShellQuote(dir.file("in.avi")) + " " +
-                                  ShellQuote(dir.file("b.avi"))));
+    auto again =
+        RunCommand(Batch("-q -y --settings " + ShellQuote(ini) + " " +
+                         ShellQuote(dir.file("in.avi")) + " " + ShellQuote(dir.file("b.avi"))));
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(ReadFileBytes(dir.file("a.avi")), ReadFileBytes(dir.file("b.avi")));
     auto fromFileAlone = RunCommand(Batch("-q -y --settings " + ShellQuote(ini)));
     ASSERT_EQ(fromFileAlone.status, 0) << fromFileAlone.output;
     EXPECT_EQ(ReadAllFrames(dir.file("a.avi")).size(), 2u);
 
-    auto unwritable = RunCommand(Batch("-q --save-settings " +
-                                       ShellQuote(dir.file("no/such/dir/x.ini")) + " a b"));
+    auto unwritable = RunCommand(
+        Batch("-q --save-settings " + ShellQuote(dir.file("no/such/dir/x.ini")) + " a b"));
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_NE(unwritable.output.find("Error: Can't save settings to "), std::string::npos);
 }

@@ -1,204 +1,85 @@
-// kestrel-synth, run as the user runs it: its files are read back by a decoder written here from
-// the format rules and, where installed, by ffmpeg and ffprobe.
+// kestrel-synth, run as the user runs it: its videos are walked by the strict RIFF checker and
+// read back through the frame source and, where installed, by ffmpeg and ffprobe.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "io/avi_format.h"
 #include "io/byte_io.h"
-#include "io/image.h"
+#include "io/frame_source.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "support/riff_walk.h"
+#include "support/test_video.h"
 
 namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::AviLayout;
-using test::Fcc;
-using test::LoadU16;
-using test::LoadU32;
-using test::ReadAviLayout;
-using test::ReadWholeFile;
+using test::ReadFileBytes;
+using test::ShellQuote;
+using test::TempDir;
+using Args = std::vector<std::string>;
 
 constexpr uint8_t kHotThreshold = 200;  // the batch processor's default
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-synth-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return (fs::path(path_) / name).string(); }
-
-private:
-    std::string path_;
-};
-
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 struct RunResult {
     int exitCode = -1;
     std::string out, err;
 };
 
-// Runs kestrel-synth inside `dir` (so that default names land there).
-RunResult RunSynth(const TempDir& dir, const std::vector<std::string>& args) {
-    std::string cmd = "cd " + Quote(dir.path()) + " && " + Quote(KESTREL_SYNTH_PATH);
-    for (const std::string& a : args) cmd += " " + Quote(a);
-    cmd += " >" + Quote(dir.file(".stdout")) + " 2>" + Quote(dir.file(".stderr"));
-    RunResult r;
-    int status = std::system(cmd.c_str());
-    if (status != -1 && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-    r.out = ReadText(dir.file(".stdout"));
-    r.err = ReadText(dir.file(".stderr"));
-    return r;
+// Runs kestrel-synth inside `dir`, so that default names land there.
+RunResult RunSynth(const TempDir& dir, const Args& args) {
+    std::string cmd = "cd " + ShellQuote(dir.path()) + " && " + ShellQuote(KESTREL_SYNTH_PATH);
+    for (const std::string& a : args) cmd += " " + ShellQuote(a);
+    const test::CommandResult r = test::RunCommand(cmd + " 2>" + ShellQuote(dir.file(".stderr")));
+    return {r.status, r.output, test::ReadFileText(dir.file(".stderr"))};
 }
 
-bool HaveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string Capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
-// Every picture below is decoded to blue-green-red, top row first, no padding.
-Image Bgr(int32_t w, int32_t h) {
-    Image img;
-    img.width = w;
-    img.height = h;
-    img.channels = 3;
-    img.pixels.assign(size_t(w) * size_t(h) * 3, 0);
-    return img;
-}
-
-// The dark frame, read by the rules of the bitmap format; the header fields are checked too.
-void DecodeDarkBitmap(const std::vector<uint8_t>& bytes, Image& out) {
-    ByteCursor in(bytes.data(), bytes.size());
-    ASSERT_EQ(in.u8(), 'B');
-    ASSERT_EQ(in.u8(), 'M');
-    const uint32_t bfSize = in.u32();
-    EXPECT_EQ(in.u32(), 0u) << "reserved fields";
-    const uint32_t offBits = in.u32();
-    BitmapInfoHeader h = ReadBitmapInfoHeader(in);
-    ASSERT_FALSE(in.failed());
-    EXPECT_EQ(bfSize, bytes.size());
-    EXPECT_EQ(offBits, 54u);
-    EXPECT_EQ(h.biSize, 40u);
-    EXPECT_EQ(h.biPlanes, 1);
-    ASSERT_EQ(h.biBitCount, 24);
-    EXPECT_EQ(h.biCompression, kBiRgb);
-    EXPECT_EQ(h.biClrUsed, 0u);
-    ASSERT_GT(h.biWidth, 0);
-    ASSERT_GT(h.biHeight, 0) << "rows must be stored bottom row first";
-    const size_t stride = Stride24(uint32_t(h.biWidth));
-    EXPECT_EQ(h.biSizeImage, stride * size_t(h.biHeight));
-    ASSERT_EQ(bytes.size(), 54 + stride * size_t(h.biHeight));
-    out = Bgr(h.biWidth, h.biHeight);
-    const size_t row = size_t(h.biWidth) * 3;
-    for (int32_t r = 0; r < h.biHeight; ++r) {
-        const uint8_t* file = bytes.data() + 54 + size_t(r) * stride;
-        std::copy(file, file + row, out.pixels.begin() + std::ptrdiff_t((h.biHeight - 1 - r) * row));
-        for (size_t pad = row; pad < stride; ++pad) EXPECT_EQ(file[pad], 0) << "padding of row " << r;
-    }
-}
-
-struct DecodedVideo {
-    AviLayout layout;
-    BitmapInfoHeader format;
-    std::vector<uint8_t> bytes;
-    std::vector<uint8_t> palette;  // RGBQUADs that follow the header in strf
-};
-
-void OpenVideo(const std::string& path, DecodedVideo& v) {
-    v.bytes = ReadWholeFile(path);
-    std::string error;
-    ASSERT_TRUE(ReadAviLayout(v.bytes, v.layout, error)) << error;
-    ByteCursor in(v.bytes.data() + v.layout.strf.data, v.layout.strf.size);
-    v.format = ReadBitmapInfoHeader(in);
-    ASSERT_FALSE(in.failed());
-    v.palette.assign(in.here(), in.here() + in.remaining());
-}
-
-// Frame `i` by the DIB rules: BI_RGB rows bottom-up and padded to 4 bytes, palette indices
-// through the colour table, Y800 rows top-down and unpadded.
-void DecodeFrame(const DecodedVideo& v, size_t i, Image& out) {
-    const BitmapInfoHeader& f = v.format;
-    const bool y800 = f.biCompression == FourCC("Y800");
-    ASSERT_TRUE(f.biCompression == kBiRgb || y800);
-    ASSERT_TRUE(f.biBitCount == 24 || f.biBitCount == 8);
-    ASSERT_GT(f.biHeight, 0);
-    const size_t w = size_t(f.biWidth), h = size_t(f.biHeight);
-    const size_t stride = y800 ? w : size_t(DibStride(w, f.biBitCount));
-    const test::ChunkRef& c = v.layout.frames.at(i);
-    ASSERT_EQ(c.size, stride * h);
-    out = Bgr(f.biWidth, f.biHeight);
-    for (size_t y = 0; y < h; ++y) {
-        const uint8_t* row = v.bytes.data() + c.data + (y800 ? y : h - 1 - y) * stride;
-        uint8_t* dst = out.pixels.data() + y * w * 3;
-        for (size_t x = 0; x < w; ++x) {
-            if (f.biBitCount == 24) {
-                std::copy(row + 3 * x, row + 3 * x + 3, dst + 3 * x);
-            } else if (y800) {
-                dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = row[x];
-            } else {
-                size_t at = size_t(row[x]) * 4;
-                ASSERT_LT(at + 3, v.palette.size());
-                std::copy(v.palette.begin() + std::ptrdiff_t(at), v.palette.begin() + std::ptrdiff_t(at + 3),
-                          dst + 3 * x);
-            }
-        }
-    }
-}
-
-struct Variant {
-    const char* name;
-    std::vector<std::string> args;
-    const char* pixFmt;  // as ffprobe names it
-};
-
-std::vector<Variant> Variants() {
-    return {{"grey bgr24", {}, "bgr24"},
-            {"colour bgr24", {"--colour"}, "bgr24"},
-            {"pal8", {"--format", "pal8"}, "pal8"},
-            {"y800", {"--format", "y800"}, "gray"}};
-}
-
-std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+Args Join(Args a, const Args& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// The dark frame with its headers checked field by field, and its pixels (blue-green-red, top
+// row first) as the frame source's own DIB conversion sees them: after its 14-byte file
+// header, a bitmap file is a packed DIB.
+void ReadDarkFrame(const std::string& path, Image& out) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    ByteCursor in(bytes.data(), bytes.size());
+    const uint16_t type = in.u16();
+    const uint32_t fileSize = in.u32(), reserved = in.u32(), offBits = in.u32();
+    const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
+    ASSERT_FALSE(in.failed());
+    EXPECT_EQ(std::tie(type, fileSize, reserved, offBits),
+              std::make_tuple(uint16_t('B' | 'M' << 8), uint32_t(bytes.size()), 0u, 54u));
+    ASSERT_GT(h.biWidth, 0);
+    ASSERT_GT(h.biHeight, 0) << "rows must be stored bottom row first";
+    const size_t stride = Stride24(uint32_t(h.biWidth)), row = 3 * size_t(h.biWidth);
+    EXPECT_EQ(
+        std::tie(h.biSize, h.biPlanes, h.biBitCount, h.biCompression, h.biSizeImage, h.biClrUsed),
+        std::make_tuple(40u, uint16_t(1), uint16_t(24), kBiRgb,
+                        uint32_t(stride * size_t(h.biHeight)), 0u));
+    ASSERT_EQ(bytes.size(), 54 + stride * size_t(h.biHeight));
+    for (size_t at = 54; at < bytes.size(); at += stride)
+        for (size_t pad = row; pad < stride; ++pad) EXPECT_EQ(bytes[at + pad], 0) << "row padding";
+
+    std::vector<uint8_t> frame;
+    out = Image{0, 0, 3, {}};
+    ASSERT_TRUE(ConvertDibTo24(bytes.data() + 14, bytes.size() - 14, out.width, out.height, frame));
+    for (size_t y = 0; y < size_t(out.height); ++y)
+        out.pixels.insert(out.pixels.end(), frame.begin() + std::ptrdiff_t(y * stride),
+                          frame.begin() + std::ptrdiff_t(y * stride + row));
+}
+
+size_t HotSamples(const Image& dark) {
+    return size_t(std::count_if(dark.pixels.begin(), dark.pixels.end(),
+                                [](uint8_t s) { return s >= kHotThreshold; }));
 }
 
 TEST(Synth, SameSeedGivesSameBytesAndAnotherSeedDoesNot) {
@@ -206,61 +87,50 @@ TEST(Synth, SameSeedGivesSameBytesAndAnotherSeedDoesNot) {
     for (bool colour : {false, true}) {
         SCOPED_TRACE(colour ? "colour" : "grey");
         auto run = [&](const char* seed, const std::string& name) {
-            std::vector<std::string> args = {"--width", "61", "--height", "37", "--frames", "4",
-                                             "--seed", seed, "--output", name + ".avi",
-                                             "--dark", name + ".bmp"};
+            Args args = {"--width", "61", "--height", "37",          "--frames", "4",
+                         "--seed",  seed, "--output", name + ".avi", "--dark",   name + ".bmp"};
             if (colour) args.push_back("--colour");
             ASSERT_EQ(RunSynth(dir, args).exitCode, 0);
         };
         run("7", "a");
         run("7", "b");
         run("8", "c");
-        EXPECT_EQ(ReadWholeFile(dir.file("a.avi")), ReadWholeFile(dir.file("b.avi")));
-        EXPECT_EQ(ReadWholeFile(dir.file("a.bmp")), ReadWholeFile(dir.file("b.bmp")));
-        EXPECT_NE(ReadWholeFile(dir.file("a.avi")), ReadWholeFile(dir.file("c.avi")));
-        EXPECT_NE(ReadWholeFile(dir.file("a.bmp")), ReadWholeFile(dir.file("c.bmp")));
+        EXPECT_EQ(ReadFileBytes(dir.file("a.avi")), ReadFileBytes(dir.file("b.avi")));
+        EXPECT_EQ(ReadFileBytes(dir.file("a.bmp")), ReadFileBytes(dir.file("b.bmp")));
+        EXPECT_NE(ReadFileBytes(dir.file("a.avi")), ReadFileBytes(dir.file("c.avi")));
+        EXPECT_NE(ReadFileBytes(dir.file("a.bmp")), ReadFileBytes(dir.file("c.bmp")));
     }
 }
 
 TEST(Synth, DarkFrameIsBottomUpTwentyFourBitBitmapWithPaddedRows) {
     TempDir dir;
-    // 5 pixels wide: 15 bytes of pixels and one byte of padding per row.
     for (bool colour : {false, true}) {
         SCOPED_TRACE(colour ? "colour" : "grey");
-        std::vector<std::string> args = {"--width", "5", "--height", "3", "--frames", "1",
-                                         "--hot-pixels", "2", "--dark", "d5.bmp"};
+        // 5 pixels wide: 15 bytes of pixels and one byte of padding per row.
+        Args args = {"--width",      "5", "--height", "3",     "--frames", "1",
+                     "--hot-pixels", "2", "--dark",   "d5.bmp"};
         if (colour) args.push_back("--colour");
         ASSERT_EQ(RunSynth(dir, args).exitCode, 0);
-        std::vector<uint8_t> bytes = ReadWholeFile(dir.file("d5.bmp"));
-        ASSERT_EQ(bytes.size(), 54u + 3 * 16);
         Image dark;
-        DecodeDarkBitmap(bytes, dark);
+        ReadDarkFrame(dir.file("d5.bmp"), dark);
         ASSERT_EQ(dark.width, 5);
         ASSERT_EQ(dark.height, 3);
-
         // The rows' order, as an independent decoder sees it.
-        if (HaveTool("ffmpeg")) {
-            std::string raw = Capture("ffmpeg -v error -i " + Quote(dir.file("d5.bmp")) +
-                                      " -f rawvideo -pix_fmt bgr24 -");
-            EXPECT_EQ(std::vector<uint8_t>(raw.begin(), raw.end()), dark.pixels);
+        if (test::HaveTool("ffmpeg")) {
+            EXPECT_EQ(test::FfmpegDecode(dir.file("d5.bmp")), dark.pixels);
         }
-    }
 
-    // A wider one: hot pixels are the only samples that reach the hot threshold, every one
-    // with three equal bytes; the rest is a dark level of a few counts.
-    for (bool colour : {false, true}) {
-        SCOPED_TRACE(colour ? "colour" : "grey");
-        std::vector<std::string> args = {"--width", "63", "--height", "41", "--frames", "1",
-                                         "--hot-pixels", "30", "--dark", "d63.bmp"};
+        // A wider one: hot pixels are the only samples that reach the hot threshold, every one
+        // with three equal bytes; the rest is a dark level of a few counts.
+        args = {"--width", "63",           "--height", "41",     "--frames",
+                "1",       "--hot-pixels", "30",       "--dark", "d63.bmp"};
         if (colour) args.push_back("--colour");
         ASSERT_EQ(RunSynth(dir, args).exitCode, 0);
-        Image dark;
-        DecodeDarkBitmap(ReadWholeFile(dir.file("d63.bmp")), dark);
+        ReadDarkFrame(dir.file("d63.bmp"), dark);
         int hot = 0, tinted = 0;
         for (size_t p = 0; p < dark.pixels.size(); p += 3) {
             const uint8_t* s = &dark.pixels[p];
-            bool anyHot = s[0] >= kHotThreshold || s[1] >= kHotThreshold || s[2] >= kHotThreshold;
-            if (anyHot) {
+            if (s[0] >= kHotThreshold || s[1] >= kHotThreshold || s[2] >= kHotThreshold) {
                 ++hot;
                 EXPECT_TRUE(s[0] == s[1] && s[1] == s[2]) << "hot pixel " << p / 3;
             } else {
@@ -276,109 +146,95 @@ TEST(Synth, DarkFrameIsBottomUpTwentyFourBitBitmapWithPaddedRows) {
     }
 }
 
-TEST(Synth, VideoHeadersAndHotPixelsMatchTheDarkFrameInEveryFormat) {
-    for (const Variant& v : Variants()) {
+TEST(Synth, EveryFormatHasItsHeadersTheDarkFramesHotPixelsAndFfmpegsPictures) {
+    struct Variant {
+        const char* name;
+        Args args;
+        const char* pixFmt;  // as ffprobe names it
+    };
+    const Variant variants[] = {{"grey bgr24", {}, "bgr24"},
+                                {"colour bgr24", {"--colour"}, "bgr24"},
+                                {"pal8", {"--format", "pal8"}, "pal8"},
+                                {"y800", {"--format", "y800"}, "gray"}};
+    for (const Variant& v : variants) {
         SCOPED_TRACE(v.name);
         TempDir dir;
-        std::vector<std::string> args = {"--width", "37", "--height", "23", "--frames", "6",
-                                         "--fps", "30", "--hot-pixels", "40", "--seed", "5"};
-        RunResult r = RunSynth(dir, Join(args, v.args));
+        const Args args = {"--width", "37", "--height",     "23", "--frames", "6",
+                           "--fps",   "30", "--hot-pixels", "40", "--seed",   "5"};
+        const RunResult r = RunSynth(dir, Join(args, v.args));
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("sky.avi"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("6 frames"), std::string::npos) << r.out;
 
-        DecodedVideo video;
-        OpenVideo(dir.file("sky.avi"), video);
-        const AviLayout& l = video.layout;
-        ASSERT_EQ(l.frames.size(), 6u);
-        for (const test::ChunkRef& c : l.frames) EXPECT_EQ(c.id, Fcc("00db"));
-        EXPECT_EQ(LoadU32(video.bytes, l.avih.data + 16), 6u) << "dwTotalFrames";
-        EXPECT_EQ(LoadU32(video.bytes, l.avih.data + 32), 37u);
-        EXPECT_EQ(LoadU32(video.bytes, l.avih.data + 36), 23u);
-        const uint64_t strh = l.strh.data;
-        const bool y800 = std::string(v.pixFmt) == "gray";
-        EXPECT_EQ(LoadU32(video.bytes, strh), Fcc("vids"));
-        EXPECT_EQ(LoadU32(video.bytes, strh + 4), y800 ? Fcc("Y800") : 0u);
-        EXPECT_EQ(LoadU32(video.bytes, strh + 20), 1u) << "dwScale";
-        EXPECT_EQ(LoadU32(video.bytes, strh + 24), 30u) << "dwRate";
-        EXPECT_EQ(LoadU32(video.bytes, strh + 32), 6u) << "dwLength";
-        EXPECT_EQ(LoadU32(video.bytes, strh + 40), 0xFFFFFFFFu) << "dwQuality";
-        EXPECT_EQ(LoadU16(video.bytes, strh + 52), 37) << "rcFrame right";
-        EXPECT_EQ(LoadU16(video.bytes, strh + 54), 23) << "rcFrame bottom";
-        EXPECT_EQ(video.format.biWidth, 37);
-        EXPECT_EQ(video.format.biHeight, 23);
-        if (std::string(v.pixFmt) == "pal8") {
-            EXPECT_EQ(video.format.biClrUsed, 256u);
-            ASSERT_EQ(video.palette.size(), 1024u);
-            for (size_t i = 0; i < 256; ++i)
-                EXPECT_TRUE(video.palette[4 * i] == i && video.palette[4 * i + 1] == i &&
-                            video.palette[4 * i + 2] == i)
-                    << "grey ramp entry " << i;
+        test::AviLayout avi;
+        ASSERT_TRUE(test::ReadAviFile(dir.file("sky.avi"), avi));
+        const std::vector<Image> frames = test::ReadAllFrames(dir.file("sky.avi"));
+        ASSERT_EQ(frames.size(), 6u);
+        const bool y800 = std::string(v.pixFmt) == "gray", pal8 = std::string(v.pixFmt) == "pal8";
+        const uint64_t stride = y800 ? 37 : pal8 ? 40 : Stride24(37);
+        ASSERT_EQ(avi.frames.size(), 6u);
+        for (const test::ChunkRef& c : avi.frames)
+            EXPECT_EQ(std::tie(c.id, c.size),
+                      std::make_tuple(FourCC("00db"), uint32_t(stride * 23)));
+        EXPECT_EQ(
+            std::make_tuple(avi.avihField(test::kAvihTotalFrames), avi.avihField(test::kAvihWidth),
+                            avi.avihField(test::kAvihHeight)),
+            std::make_tuple(6u, 37u, 23u));
+        const AviStreamInfo& strh = avi.stream;
+        EXPECT_EQ(std::tie(strh.fccType, strh.fccHandler, strh.dwScale, strh.dwRate, strh.dwLength,
+                           strh.dwQuality, strh.rcFrameRight, strh.rcFrameBottom),
+                  std::make_tuple(kFccVids, y800 ? FourCC("Y800") : 0u, 1u, 30u, 6u, 0xFFFFFFFFu,
+                                  37, 23));
+        ByteCursor strf(avi.bytes.data() + avi.strf.data, avi.strf.size);
+        const BitmapInfoHeader format = ReadBitmapInfoHeader(strf);
+        EXPECT_EQ(
+            std::tie(format.biWidth, format.biHeight, format.biBitCount, format.biCompression),
+            std::make_tuple(37, 23, uint16_t(y800 || pal8 ? 8 : 24),
+                            y800 ? FourCC("Y800") : kBiRgb));
+        if (pal8) {
+            EXPECT_EQ(format.biClrUsed, 256u);
+            ASSERT_EQ(strf.remaining(), 1024u);
+            for (size_t i = 0; i < 256; ++i) {
+                const uint8_t* e = strf.here() + 4 * i;
+                EXPECT_TRUE(e[0] == i && e[1] == i && e[2] == i) << "grey ramp entry " << i;
+            }
         }
 
         Image dark;
-        DecodeDarkBitmap(ReadWholeFile(dir.file("dark.bmp")), dark);
-        ASSERT_EQ(dark.pixels.size(), size_t(37 * 23 * 3));
-        Image frame, first;
-        for (size_t i = 0; i < l.frames.size(); ++i) {
-            DecodeFrame(video, i, frame);
-            ASSERT_EQ(frame.pixels.size(), dark.pixels.size());
-            int hot = 0;
+        ReadDarkFrame(dir.file("dark.bmp"), dark);
+        ASSERT_EQ(HotSamples(dark), 40u * 3);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            const std::vector<uint8_t>& frame = frames[i].pixels;
+            ASSERT_EQ(frame.size(), dark.pixels.size());
             for (size_t s = 0; s < dark.pixels.size(); ++s) {
-                if (dark.pixels[s] < kHotThreshold) continue;
-                ++hot;
-                ASSERT_EQ(frame.pixels[s], dark.pixels[s]) << "frame " << i << " sample " << s;
+                if (dark.pixels[s] >= kHotThreshold) {
+                    ASSERT_EQ(frame[s], dark.pixels[s]) << "frame " << i << " sample " << s;
+                }
             }
-            EXPECT_EQ(hot, 40 * 3);
-            if (i == 0)
-                first = frame;
-            else
-                EXPECT_NE(frame.pixels, first.pixels) << "frame " << i << " repeats frame 0";
+            if (i > 0) {
+                EXPECT_NE(frame, frames[0].pixels) << "frame " << i << " repeats frame 0";
+            }
         }
-    }
-}
 
-TEST(Synth, IndependentDecodersAgreeOnEveryFormat) {
-    if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe is not installed";
-    for (const Variant& v : Variants()) {
-        SCOPED_TRACE(v.name);
-        TempDir dir;
-        std::vector<std::string> args = {"--width", "45", "--height", "19", "--frames", "9",
-                                         "--fps", "12", "--no-dark"};
-        ASSERT_EQ(RunSynth(dir, Join(args, v.args)).exitCode, 0);
-        const std::string avi = Quote(dir.file("sky.avi"));
-        std::string probe = Capture(
-            "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-            "stream=codec_name,pix_fmt,width,height,nb_read_frames,r_frame_rate -of default=nw=1 " +
-            avi);
-        EXPECT_NE(probe.find("codec_name=rawvideo\n"), std::string::npos) << probe;
-        EXPECT_NE(probe.find("pix_fmt=" + std::string(v.pixFmt) + "\n"), std::string::npos) << probe;
-        EXPECT_NE(probe.find("width=45\n"), std::string::npos) << probe;
-        EXPECT_NE(probe.find("height=19\n"), std::string::npos) << probe;
-        EXPECT_NE(probe.find("r_frame_rate=12/1\n"), std::string::npos) << probe;
-        EXPECT_NE(probe.find("nb_read_frames=9\n"), std::string::npos) << probe;
-
-        std::string raw = Capture("ffmpeg -v error -i " + avi + " -f rawvideo -pix_fmt bgr24 -");
-        const size_t frameBytes = 45 * 19 * 3;
-        ASSERT_EQ(raw.size(), 9 * frameBytes);
-        DecodedVideo video;
-        OpenVideo(dir.file("sky.avi"), video);
-        Image frame;
-        for (size_t i = 0; i < 9; ++i) {
-            DecodeFrame(video, i, frame);
-            std::vector<uint8_t> theirs(raw.begin() + std::ptrdiff_t(i * frameBytes),
-                                        raw.begin() + std::ptrdiff_t((i + 1) * frameBytes));
-            EXPECT_EQ(frame.pixels, theirs) << "frame " << i;
-        }
+        if (!test::HaveFfmpeg()) continue;
+        EXPECT_EQ(test::Probe(dir.file("sky.avi"),
+                              "codec_name,width,height,pix_fmt,r_frame_rate,"
+                              "nb_read_frames"),
+                  "codec_name=rawvideo\nwidth=37\nheight=23\npix_fmt=" + std::string(v.pixFmt) +
+                      "\nr_frame_rate=30/1\nnb_read_frames=6");
+        std::vector<uint8_t> ours;
+        for (const Image& f : frames) ours.insert(ours.end(), f.pixels.begin(), f.pixels.end());
+        EXPECT_TRUE(test::FfmpegDecode(dir.file("sky.avi")) == ours);
     }
 }
 
 // Brightness-weighted centre of the samples above `floor` in a window.
-bool Centroid(const Image& img, int32_t cx, int32_t cy, int32_t r, int floor, double& x, double& y) {
+bool Centroid(const Image& img, int32_t cx, int32_t cy, int32_t r, int floor, double& x,
+              double& y) {
     double sum = 0, sx = 0, sy = 0;
     for (int32_t yy = std::max(0, cy - r); yy <= std::min(img.height - 1, cy + r); ++yy)
         for (int32_t xx = std::max(0, cx - r); xx <= std::min(img.width - 1, cx + r); ++xx) {
-            int v = img.pixels[(size_t(yy) * size_t(img.width) + size_t(xx)) * 3] - floor;
+            const int v = img.pixels[(size_t(yy) * size_t(img.width) + size_t(xx)) * 3] - floor;
             if (v <= 0) continue;
             sum += v;
             sx += v * xx;
@@ -392,15 +248,15 @@ bool Centroid(const Image& img, int32_t cx, int32_t cy, int32_t r, int floor, do
 
 TEST(Synth, SceneHasGlowGradientsAndDriftingStars) {
     TempDir dir;
-    ASSERT_EQ(RunSynth(dir, {"--width", "160", "--height", "120", "--frames", "30",
-                             "--hot-pixels", "0"}).exitCode, 0);
-    DecodedVideo video;
-    OpenVideo(dir.file("sky.avi"), video);
+    ASSERT_EQ(
+        RunSynth(dir, {"--width", "160", "--height", "120", "--frames", "30", "--hot-pixels", "0"})
+            .exitCode,
+        0);
+    const std::vector<Image> frames = test::ReadAllFrames(dir.file("sky.avi"));
+    ASSERT_EQ(frames.size(), 30u);
     Image dark;
-    DecodeDarkBitmap(ReadWholeFile(dir.file("dark.bmp")), dark);
-    Image f0, last;
-    DecodeFrame(video, 0, f0);
-    DecodeFrame(video, 29, last);
+    ReadDarkFrame(dir.file("dark.bmp"), dark);
+    Image f0 = frames[0], last = frames[29];
     for (Image* f : {&f0, &last})
         for (size_t s = 0; s < f->pixels.size(); ++s)
             f->pixels[s] = uint8_t(std::max(0, f->pixels[s] - dark.pixels[s]));
@@ -409,7 +265,8 @@ TEST(Synth, SceneHasGlowGradientsAndDriftingStars) {
     auto median = [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
         std::vector<uint8_t> v;
         for (int32_t y = y0; y < y1; ++y)
-            for (int32_t x = x0; x < x1; ++x) v.push_back(f0.pixels[(size_t(y) * 160 + size_t(x)) * 3]);
+            for (int32_t x = x0; x < x1; ++x)
+                v.push_back(f0.pixels[(size_t(y) * 160 + size_t(x)) * 3]);
         std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
         return int(v[v.size() / 2]);
     };
@@ -421,7 +278,7 @@ TEST(Synth, SceneHasGlowGradientsAndDriftingStars) {
     const int floor = median(0, 160, 0, 120) + 12;
     size_t best = 0;
     for (size_t p = 0; p < f0.pixels.size(); p += 3) {
-        int32_t x = int32_t(p / 3 % 160), y = int32_t(p / 3 / 160);
+        const int32_t x = int32_t(p / 3 % 160), y = int32_t(p / 3 / 160);
         if (x >= 10 && x < 150 && y >= 10 && y < 110 && f0.pixels[p] > f0.pixels[best]) best = p;
     }
     ASSERT_GT(f0.pixels[best], floor + 20) << "no star stands out of the sky";
@@ -436,7 +293,7 @@ TEST(Synth, SceneHasGlowGradientsAndDriftingStars) {
 
 TEST(Synth, CommandLine) {
     TempDir dir;
-    const std::vector<std::vector<std::string>> bad = {
+    const std::vector<Args> bad = {
         {"--bogus"},
         {"stray"},
         {"--width"},
@@ -453,50 +310,44 @@ TEST(Synth, CommandLine) {
         {"--help=yes"},
         {"--output", "same.x", "--dark", "same.x"},
     };
-    for (const auto& args : bad) {
+    for (const Args& args : bad) {
         std::string joined;
         for (const auto& a : args) joined += a + " ";
         SCOPED_TRACE(joined);
-        RunResult r = RunSynth(dir, args);
+        const RunResult r = RunSynth(dir, args);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_NE(r.err.find("kestrel-synth: "), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
-        EXPECT_FALSE(fs::exists(dir.file("sky.avi")));
-        EXPECT_FALSE(fs::exists(dir.file("dark.bmp")));
+        EXPECT_EQ(dir.names(), Args{".stderr"});
     }
 
-    RunResult help = RunSynth(dir, {"--help"});
+    const RunResult help = RunSynth(dir, {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--hot-pixels"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir.file("sky.avi")));
 
     // Defaults: 320 x 240, 50 frames at 25 per second, one hot pixel per 2000, dark.bmp.
-    RunResult r = RunSynth(dir, {});
+    const RunResult r = RunSynth(dir, {});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    DecodedVideo video;
-    OpenVideo(dir.file("sky.avi"), video);
-    EXPECT_EQ(video.layout.frames.size(), 50u);
-    EXPECT_EQ(video.format.biWidth, 320);
-    EXPECT_EQ(video.format.biHeight, 240);
-    EXPECT_EQ(video.format.biBitCount, 24);
-    EXPECT_EQ(LoadU32(video.bytes, video.layout.strh.data + 24), 25u);
+    test::AviLayout avi;
+    ASSERT_TRUE(test::ReadAviFile(dir.file("sky.avi"), avi));
+    EXPECT_EQ(std::make_tuple(avi.frames.size(), avi.avihField(test::kAvihWidth),
+                              avi.avihField(test::kAvihHeight), avi.u16(avi.strf.data + 14),
+                              avi.stream.dwRate),
+              std::make_tuple(size_t(50), 320u, 240u, uint16_t(24), 25u));
     Image dark;
-    DecodeDarkBitmap(ReadWholeFile(dir.file("dark.bmp")), dark);
-    size_t hot = 0;
-    for (uint8_t s : dark.pixels) hot += s >= kHotThreshold;
-    EXPECT_EQ(hot, 320u * 240 / 2000 * 3);
+    ReadDarkFrame(dir.file("dark.bmp"), dark);
+    EXPECT_EQ(HotSamples(dark), 320u * 240 / 2000 * 3);
 
     // At least one hot pixel, whatever the size; --no-dark writes no bitmap.
     ASSERT_EQ(RunSynth(dir, {"--width", "9", "--height", "9", "--dark", "tiny.bmp"}).exitCode, 0);
-    DecodeDarkBitmap(ReadWholeFile(dir.file("tiny.bmp")), dark);
-    hot = 0;
-    for (uint8_t s : dark.pixels) hot += s >= kHotThreshold;
-    EXPECT_EQ(hot, 3u);
+    ReadDarkFrame(dir.file("tiny.bmp"), dark);
+    EXPECT_EQ(HotSamples(dark), 3u);
     ASSERT_EQ(RunSynth(dir, {"--no-dark", "--frames", "1", "--dark", "none.bmp"}).exitCode, 0);
     EXPECT_FALSE(fs::exists(dir.file("none.bmp")));
 
     // An output that cannot be created is a failure, not a usage error.
-    RunResult fail = RunSynth(dir, {"--output", dir.file("no/such/dir/x.avi"), "--no-dark"});
+    const RunResult fail = RunSynth(dir, {"--output", dir.file("no/such/dir/x.avi"), "--no-dark"});
     EXPECT_EQ(fail.exitCode, 1);
     EXPECT_FALSE(fail.err.empty());
 }

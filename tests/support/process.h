@@ -1,22 +1,42 @@
 // Running the programs under test and the independent tools (ffmpeg, ffprobe) from tests.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
-namespace kestrel::testing {
+namespace kestrel::test {
 
 struct CommandResult {
-    int status = -1;      // exit status, or -1 when the command did not exit normally
-    std::string output;   // what it wrote to stdout (and stderr, when asked with 2>&1)
+    int status = -1;     // exit status, or -1 when the command did not exit normally
+    std::string output;  // what it wrote to stdout (and stderr, when asked with 2>&1)
 };
 
 // Runs `command` through the shell and collects its standard output.
 CommandResult RunCommand(const std::string& command);
 
-// True when `tool` (ffmpeg, ffprobe) can be run.
+// True when `tool` can be run; HaveFfmpeg: both ffmpeg and ffprobe.
 bool HaveTool(const std::string& tool);
+bool HaveFfmpeg();
 
-// Quotes `s` for the shell.
 std::string ShellQuote(const std::string& s);
 
-}  // namespace kestrel::testing
+// ffprobe's "key=value" lines, without the last line end, of `entries` (comma-separated stream
+// fields) of the first video stream; frames are counted by decoding (nb_read_frames).
+std::string Probe(const std::string& path, const std::string& entries);
+
+// Every frame of the first video stream of `path` as ffmpeg decodes it, packed as `pixFmt`.
+std::vector<uint8_t> FfmpegDecode(const std::string& path, const std::string& pixFmt = "bgr24");
+
+// Writes `path` from ffmpeg's test pattern: `source` are testsrc options ("size=33x17:rate=5"),
+// `encode` the output options.
+CommandResult MakeFfmpegVideo(const std::string& path, const std::string& source,
+                              const std::string& encode);
+
+// Runs `body` in a child process whose files cannot grow past `limit` bytes, as a full disk
+// would stop it; the child's exit code (what `body` returned), or -1. Assertions do not reach
+// the test from the child: `body` reports through its result.
+int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body);
+
+}  // namespace kestrel::test

@@ -1,40 +1,40 @@
 #include "support/riff_builder.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
 #include "io/byte_io.h"
 
 namespace kestrel::test {
 
-void RiffBuilder::begin(uint32_t id, uint32_t type) {
-    PutU32(bytes_, id);
-    open_.push_back(bytes_.size());
-    PutU32(bytes_, 0);
-    PutU32(bytes_, type);
-}
-
-void RiffBuilder::end() {
-    const size_t at = open_.back();
-    open_.pop_back();
-    PatchU32(bytes_, at, uint32_t(bytes_.size() - at - 4));
-}
-
-size_t RiffBuilder::chunk(uint32_t id, const std::vector<uint8_t>& body) {
-    const size_t at = bytes_.size();
-    PutU32(bytes_, id);
-    PutU32(bytes_, uint32_t(body.size()));
-    PutBytes(bytes_, body.data(), body.size());
-    if (body.size() & 1) PutU8(bytes_, 0);
-    return at;
-}
-
-void RiffBuilder::raw(const std::vector<uint8_t>& bytes) {
-    PutBytes(bytes_, bytes.data(), bytes.size());
-}
-
 namespace {
+
+class RiffBuilder {
+public:
+    // Opens a RIFF or LIST of form `type`; end() closes it and sets its size.
+    void begin(uint32_t id, uint32_t type) {
+        PutU32(bytes_, id);
+        open_.push_back(bytes_.size());
+        PutU32(bytes_, 0);
+        PutU32(bytes_, type);
+    }
+    void end() {
+        PatchU32(bytes_, open_.back(), uint32_t(bytes_.size() - open_.back() - 4));
+        open_.pop_back();
+    }
+    // Writes a chunk and its pad byte when the size is odd; returns the header's offset.
+    size_t chunk(uint32_t id, const std::vector<uint8_t>& body) {
+        const size_t at = bytes_.size();
+        PutU32(bytes_, id);
+        PutU32(bytes_, uint32_t(body.size()));
+        PutBytes(bytes_, body.data(), body.size());
+        if (body.size() & 1) PutU8(bytes_, 0);
+        return at;
+    }
+    size_t size() const { return bytes_.size(); }
+    std::vector<uint8_t>& bytes() { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+    std::vector<size_t> open_;
+};
 
 void MoviChunks(RiffBuilder& b, const std::vector<TestChunk>& chunks, size_t recGroup,
                 std::vector<size_t>* offsets) {
@@ -108,45 +108,27 @@ BuiltAvi BuildAvi(const TestAvi& avi) {
 
 std::vector<uint8_t> VideoFormat(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
                                  uint32_t clrUsed, const std::vector<uint8_t>& extra) {
-    BitmapInfoHeader h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biBitCount = bits;
-    h.biCompression = compression;
-    h.biClrUsed = clrUsed;
     std::vector<uint8_t> out;
-    AppendBitmapInfoHeader(out, h);
+    AppendBitmapInfoHeader(out, {.biWidth = width,
+                                 .biHeight = height,
+                                 .biBitCount = bits,
+                                 .biCompression = compression,
+                                 .biClrUsed = clrUsed});
     PutBytes(out, extra.data(), extra.size());
     return out;
 }
 
 TestStream VideoStream(const std::vector<uint8_t>& format, const std::string& name) {
-    TestStream s;
-    s.info.fccType = kFccVids;
-    s.info.fccHandler = FourCC("DIB ");
-    s.info.dwScale = 1;
-    s.info.dwRate = 25;
-    s.format = format;
-    s.name = name;
-    return s;
+    return {{.fccType = kFccVids, .fccHandler = FourCC("DIB "), .dwScale = 1, .dwRate = 25},
+            format,
+            name};
 }
 
 TestStream AudioStream() {
-    TestStream s;
-    s.info.fccType = FourCC("auds");
-    s.info.dwScale = 1;
-    s.info.dwRate = 8000;
-    s.info.dwSampleSize = 1;
-    // WAVEFORMATEX: PCM, mono, 8000 Hz, 8 bits.
-    std::vector<uint8_t>& f = s.format;
-    PutU16(f, 1);
-    PutU16(f, 1);
-    PutU32(f, 8000);
-    PutU32(f, 8000);
-    PutU16(f, 1);
-    PutU16(f, 8);
-    PutU16(f, 0);
-    return s;
+    // WAVEFORMATEX: PCM, mono, 8000 Hz, 8000 bytes a second, 1-byte blocks of 8 bits.
+    return {{.fccType = FourCC("auds"), .dwScale = 1, .dwRate = 8000, .dwSampleSize = 1},
+            {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0, 0, 0},
+            ""};
 }
 
 std::vector<uint8_t> PackedDib(int32_t width, int32_t height, uint16_t bits,
@@ -155,22 +137,6 @@ std::vector<uint8_t> PackedDib(int32_t width, int32_t height, uint16_t bits,
     std::vector<uint8_t> out = VideoFormat(width, height, bits, kBiRgb, clrUsed, table);
     PutBytes(out, rows.data(), rows.size());
     return out;
-}
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-    if (char* made = mkdtemp(pattern.data())) dir_ = made;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-}
-
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
 }
 
 }  // namespace kestrel::test

@@ -1,4 +1,4 @@
-// Composes RIFF/AVI files byte by byte, so that tests can make valid, odd and broken files.
+// Composes AVI files byte by byte, so that tests can make valid, odd and broken inputs.
 #pragma once
 
 #include <cstddef>
@@ -9,22 +9,6 @@
 #include "io/avi_format.h"
 
 namespace kestrel::test {
-
-class RiffBuilder {
-public:
-    // Opens a RIFF or LIST of form `type`; end() closes it and sets its size.
-    void begin(uint32_t id, uint32_t type);
-    void end();
-    // Writes a chunk and its pad byte when the size is odd; returns the header's offset.
-    size_t chunk(uint32_t id, const std::vector<uint8_t>& body);
-    void raw(const std::vector<uint8_t>& bytes);
-    size_t size() const { return bytes_.size(); }
-    std::vector<uint8_t>& bytes() { return bytes_; }
-
-private:
-    std::vector<uint8_t> bytes_;
-    std::vector<size_t> open_;
-};
 
 struct TestStream {
     AviStreamInfo info;
@@ -70,21 +54,5 @@ TestStream AudioStream();
 std::vector<uint8_t> PackedDib(int32_t width, int32_t height, uint16_t bits,
                                const std::vector<uint8_t>& table, uint32_t clrUsed,
                                const std::vector<uint8_t>& rows);
-
-// A directory that lives as long as the object.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
-
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace kestrel::test

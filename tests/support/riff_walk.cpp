@@ -1,21 +1,42 @@
 #include "support/riff_walk.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include <stdlib.h>
+#include "support/files.h"
 
 namespace kestrel::test {
 
 namespace {
 
-bool WalkList(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end,
+// Spelled out here rather than taken from the code under test.
+constexpr uint32_t Fcc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+uint32_t Load32(const std::vector<uint8_t>& b, uint64_t at) {
+    if (at + 4 > b.size()) return 0;
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+std::string FccText(uint32_t fcc) {
+    std::string s = "'";
+    for (int i = 0; i < 4; ++i) {
+        const char c = char(fcc >> (8 * i));
+        s += (c >= 32 && c < 127) ? c : '?';
+    }
+    return s + "'";
+}
+
+struct RiffNode {
+    uint32_t id = 0;        // chunk id; "RIFF" or "LIST" for lists
+    uint32_t listType = 0;  // "AVI ", "hdrl", ... for lists, 0 otherwise
+    uint64_t offset = 0;    // of the chunk header
+    uint32_t size = 0;      // the size field as stored
+    std::vector<RiffNode> children;
+};
+
+bool WalkList(const std::vector<uint8_t>& bytes, uint64_t at, uint64_t end,
               std::vector<RiffNode>& out, std::string& error) {
-    uint64_t at = begin;
     while (at < end) {
         if (end - at < 8) {
             error = "truncated chunk header at " + std::to_string(at);
@@ -23,13 +44,13 @@ bool WalkList(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end,
         }
         RiffNode node;
         node.offset = at;
-        node.id = LoadU32(bytes, at);
-        node.size = LoadU32(bytes, at + 4);
+        node.id = Load32(bytes, at);
+        node.size = Load32(bytes, at + 4);
         const uint64_t dataEnd = at + 8 + node.size;
         const uint64_t next = dataEnd + (node.size & 1);
         if (next > end) {
-            error = "chunk " + FccText(node.id) + " at " + std::to_string(at) +
-                    " runs past its list";
+            error =
+                "chunk " + FccText(node.id) + " at " + std::to_string(at) + " runs past its list";
             return false;
         }
         if ((node.size & 1) && bytes[dataEnd] != 0) {
@@ -41,7 +62,7 @@ bool WalkList(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end,
                 error = "list at " + std::to_string(at) + " has no type";
                 return false;
             }
-            node.listType = LoadU32(bytes, at + 8);
+            node.listType = Load32(bytes, at + 8);
             if (!WalkList(bytes, at + 12, dataEnd, node.children, error)) return false;
         }
         out.push_back(std::move(node));
@@ -50,66 +71,9 @@ bool WalkList(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end,
     return true;
 }
 
-}  // namespace
-
-const RiffNode* RiffNode::child(uint32_t wanted, uint32_t wantedType) const {
-    for (const RiffNode& c : children)
-        if (c.id == wanted && (wantedType == 0 || c.listType == wantedType)) return &c;
-    return nullptr;
-}
-
-std::vector<const RiffNode*> RiffNode::childrenWithId(uint32_t wanted) const {
-    std::vector<const RiffNode*> found;
-    for (const RiffNode& c : children)
-        if (c.id == wanted) found.push_back(&c);
-    return found;
-}
-
-std::string FccText(uint32_t fcc) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) {
-        char c = char(fcc >> (8 * i));
-        s += (c >= 32 && c < 127) ? c : '?';
-    }
-    return "'" + s + "'";
-}
-
-bool WalkRiff(const std::vector<uint8_t>& bytes, RiffNode& root, std::string& error) {
-    if (bytes.size() < 12 || LoadU32(bytes, 0) != Fcc("RIFF")) {
-        error = "no RIFF header";
-        return false;
-    }
-    if (uint64_t(LoadU32(bytes, 4)) + 8 != bytes.size()) {
-        error = "RIFF size " + std::to_string(LoadU32(bytes, 4)) + " does not match file size " +
-                std::to_string(bytes.size());
-        return false;
-    }
-    std::vector<RiffNode> top;
-    if (!WalkList(bytes, 0, bytes.size(), top, error)) return false;
-    if (top.size() != 1) {
-        error = "more than one top-level chunk";
-        return false;
-    }
-    root = std::move(top[0]);
-    return true;
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-namespace {
-
 ChunkRef Ref(const RiffNode* n) {
-    ChunkRef r;
-    if (n) {
-        r.id = n->id;
-        r.data = n->dataOffset();
-        r.size = n->size;
-        r.present = true;
-    }
-    return r;
+    if (!n) return {};
+    return {n->id, n->offset + 8, n->size, true};
 }
 
 bool Fail(std::string& error, const std::string& what) {
@@ -119,37 +83,55 @@ bool Fail(std::string& error, const std::string& what) {
 
 }  // namespace
 
-bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::string& error) {
-    RiffNode root;
-    if (!WalkRiff(bytes, root, error)) return false;
-    if (root.listType != Fcc("AVI ")) return Fail(error, "not an AVI file");
+uint32_t AviLayout::u32(uint64_t at) const { return Load32(bytes, at); }
+
+uint16_t AviLayout::u16(uint64_t at) const {
+    return at + 2 > bytes.size() ? 0 : uint16_t(bytes[at] | bytes[at + 1] << 8);
+}
+
+std::vector<uint32_t> AviLayout::words(const ChunkRef& c) const {
+    std::vector<uint32_t> out;
+    for (uint64_t at = c.data; at + 4 <= c.data + c.size; at += 4) out.push_back(u32(at));
+    return out;
+}
+
+bool ReadAviLayout(std::vector<uint8_t> bytes, AviLayout& out, std::string& error) {
+    if (bytes.size() < 12 || Load32(bytes, 0) != Fcc("RIFF")) return Fail(error, "no RIFF header");
+    if (uint64_t(Load32(bytes, 4)) + 8 != bytes.size())
+        return Fail(error, "RIFF size " + std::to_string(Load32(bytes, 4)) +
+                               " does not match file size " + std::to_string(bytes.size()));
+    std::vector<RiffNode> top;
+    if (!WalkList(bytes, 0, bytes.size(), top, error)) return false;
+    if (top.size() != 1 || top[0].id != Fcc("RIFF") || top[0].listType != Fcc("AVI "))
+        return Fail(error, "not one RIFF 'AVI '");
+    const std::vector<RiffNode>& parts = top[0].children;
     AviLayout layout;
-    layout.riffSize = root.size;
-    const std::vector<RiffNode>& top = root.children;
-    if (top.empty() || top[0].id != Fcc("LIST") || top[0].listType != Fcc("hdrl"))
+    if (parts.empty() || parts[0].id != Fcc("LIST") || parts[0].listType != Fcc("hdrl"))
         return Fail(error, "hdrl is not the first chunk");
-    const RiffNode& hdrl = top[0];
+    const RiffNode& hdrl = parts[0];
     if (hdrl.children.size() != 2 || hdrl.children[0].id != Fcc("avih") ||
         hdrl.children[1].listType != Fcc("strl"))
         return Fail(error, "hdrl does not hold avih and one strl");
     layout.avih = Ref(&hdrl.children[0]);
-    const RiffNode& strl = hdrl.children[1];
-    const size_t n = strl.children.size();
-    if (n < 2 || n > 3 || strl.children[0].id != Fcc("strh") || strl.children[1].id != Fcc("strf") ||
-        (n == 3 && strl.children[2].id != Fcc("strn")))
+    const std::vector<RiffNode>& strl = hdrl.children[1].children;
+    const size_t n = strl.size();
+    if (n < 2 || n > 3 || strl[0].id != Fcc("strh") || strl[1].id != Fcc("strf") ||
+        (n == 3 && strl[2].id != Fcc("strn")))
         return Fail(error, "strl is not strh, strf [, strn]");
-    layout.strh = Ref(&strl.children[0]);
-    layout.strf = Ref(&strl.children[1]);
-    layout.strn = Ref(n == 3 ? &strl.children[2] : nullptr);
+    layout.strh = Ref(&strl[0]);
+    layout.strf = Ref(&strl[1]);
+    layout.strn = Ref(n == 3 ? &strl[2] : nullptr);
+    if (!ParseStreamHeader(bytes.data() + layout.strh.data, layout.strh.size, layout.stream))
+        return Fail(error, "strh is too short");
 
-    if (top.size() < 2 || top[1].listType != Fcc("movi")) return Fail(error, "no movi list after hdrl");
-    const RiffNode& movi = top[1];
-    layout.moviFourcc = movi.offset + 8;
-    for (const RiffNode& c : movi.children) layout.frames.push_back(Ref(&c));
-    if (top.size() > 3 || (top.size() == 3 && top[2].id != Fcc("idx1")))
+    if (parts.size() < 2 || parts[1].id != Fcc("LIST") || parts[1].listType != Fcc("movi"))
+        return Fail(error, "no movi list after hdrl");
+    const uint64_t moviFourcc = parts[1].offset + 8;  // what idx1 offsets count from
+    for (const RiffNode& c : parts[1].children) layout.frames.push_back(Ref(&c));
+    if (parts.size() > 3 || (parts.size() == 3 && parts[2].id != Fcc("idx1")))
         return Fail(error, "unexpected chunk after movi");
-    if (top.size() == 3) {
-        layout.idx1 = Ref(&top[2]);
+    if (parts.size() == 3) {
+        layout.idx1 = Ref(&parts[2]);
         if (layout.idx1.size % 16 != 0) return Fail(error, "idx1 size is not a multiple of 16");
         const size_t entries = layout.idx1.size / 16;
         if (entries != layout.frames.size())
@@ -157,71 +139,23 @@ bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::strin
                                    std::to_string(layout.frames.size()) + " chunks");
         for (size_t i = 0; i < entries; ++i) {
             const uint64_t at = layout.idx1.data + 16 * i;
-            IndexRecord e{LoadU32(bytes, at), LoadU32(bytes, at + 4), LoadU32(bytes, at + 8),
-                          LoadU32(bytes, at + 12)};
+            const IndexRecord e{Load32(bytes, at), Load32(bytes, at + 4), Load32(bytes, at + 8),
+                                Load32(bytes, at + 12)};
             const ChunkRef& f = layout.frames[i];
-            if (e.id != f.id || e.size != f.size || layout.moviFourcc + e.offset != f.data - 8)
+            if (e.id != f.id || e.size != f.size || moviFourcc + e.offset != f.data - 8)
                 return Fail(error, "idx1 entry " + std::to_string(i) + " does not match its chunk");
             layout.index.push_back(e);
         }
     }
+    layout.bytes = std::move(bytes);
     out = std::move(layout);
     return true;
 }
 
-ScratchDir::ScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
-std::string ScratchDir::file(const std::string& name) const {
-    return (std::filesystem::path(path_) / name).string();
-}
-
-std::vector<std::string> ScratchDir::names() const {
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(path_))
-        out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-bool HaveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string RunAndCapture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-std::string Probe(const std::string& path, const std::string& entries) {
-    return RunAndCapture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" +
-                         entries + " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
-}
-
-uint32_t LoadU32(const std::vector<uint8_t>& b, uint64_t at) {
-    if (at + 4 > b.size()) return 0;
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
-}
-
-uint16_t LoadU16(const std::vector<uint8_t>& b, uint64_t at) {
-    if (at + 2 > b.size()) return 0;
-    return uint16_t(b[at] | b[at + 1] << 8);
+::testing::AssertionResult ReadAviFile(const std::string& path, AviLayout& out) {
+    std::string error;
+    if (ReadAviLayout(ReadFileBytes(path), out, error)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path << ": " << error;
 }
 
 }  // namespace kestrel::test

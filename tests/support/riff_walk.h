@@ -1,36 +1,17 @@
-// A strict reader of RIFF chunk trees for tests: it trusts nothing the writer under test says
-// and refuses any tree whose sizes do not add up exactly (lists filled to the byte, odd chunks
-// followed by one zero pad byte, the RIFF size matching the file).
+// A strict reader of the RIFF files the code under test writes: it trusts nothing the writer
+// says and refuses any tree whose sizes do not add up exactly (lists filled to the byte, odd
+// chunks followed by one zero pad byte, the RIFF size matching the file).
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "io/avi_format.h"
+
 namespace kestrel::test {
-
-struct RiffNode {
-    uint32_t id = 0;        // chunk id; "RIFF" or "LIST" for lists
-    uint32_t listType = 0;  // "AVI ", "hdrl", ... for lists, 0 otherwise
-    uint64_t offset = 0;    // of the chunk header, from the start of the file
-    uint32_t size = 0;      // the size field as stored
-    std::vector<RiffNode> children;
-
-    bool isList() const { return listType != 0; }
-    uint64_t dataOffset() const { return offset + 8; }
-    // First child with this id (and list type, for lists), or null.
-    const RiffNode* child(uint32_t id, uint32_t listType = 0) const;
-    std::vector<const RiffNode*> childrenWithId(uint32_t id) const;
-};
-
-constexpr uint32_t Fcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-std::string FccText(uint32_t fcc);
-
-// Parses the whole file. False with `error` naming the first inconsistency.
-bool WalkRiff(const std::vector<uint8_t>& bytes, RiffNode& root, std::string& error);
 
 // Where one chunk's data lies in the file.
 struct ChunkRef {
@@ -44,47 +25,39 @@ struct IndexRecord {
     uint32_t id, flags, offset, size;
 };
 
+// Offsets of AVIMAINHEADER fields in avih.
+enum AvihField : uint64_t {
+    kAvihFlags = 12,
+    kAvihTotalFrames = 16,
+    kAvihWidth = 32,
+    kAvihHeight = 36
+};
+
 // The parts of a one-stream AVI file, found by the walk.
 struct AviLayout {
+    std::vector<uint8_t> bytes;  // the whole file
     ChunkRef avih, strh, strf, strn, idx1;
-    uint32_t riffSize = 0;
-    uint64_t moviFourcc = 0;  // offset of the 'movi' list type, what idx1 offsets count from
+    AviStreamInfo stream;          // strh, parsed
     std::vector<ChunkRef> frames;  // the movi list's chunks, in order
     std::vector<IndexRecord> index;
+
+    // Little-endian loads that give 0 outside the file.
+    uint32_t u32(uint64_t at) const;
+    uint16_t u16(uint64_t at) const;
+    uint32_t avihField(AvihField field) const { return u32(avih.data + field); }
+    // A chunk's data as little-endian 32-bit words (a final partial word is left out).
+    std::vector<uint32_t> words(const ChunkRef& c) const;
+    std::vector<uint8_t> dataOf(const ChunkRef& c) const {
+        return {bytes.begin() + std::ptrdiff_t(c.data),
+                bytes.begin() + std::ptrdiff_t(c.data + c.size)};
+    }
 };
 
 // Walks `bytes` and checks the tree RIFF 'AVI ' { LIST hdrl { avih, LIST strl { strh, strf,
 // [strn] } }, LIST movi { chunks }, [idx1] }; when idx1 is there, its entries must name the
 // movi chunks one for one (id, size, offset of the header from 'movi').
-bool ReadAviLayout(const std::vector<uint8_t>& bytes, AviLayout& out, std::string& error);
-
-// Helpers of the tests that write files and walk them.
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const;
-    std::vector<std::string> names() const;  // sorted
-
-private:
-    std::string path_;
-};
-
-bool HaveTool(const char* name);
-// Standard output of a shell command, trailing line ends removed.
-std::string RunAndCapture(const std::string& command);
-// ffprobe's values of `entries` (comma-separated stream fields) for the first video stream,
-// one a line, frames counted by decoding.
-std::string Probe(const std::string& path, const std::string& entries);
-
-// Little-endian loads that return 0 outside the buffer (the walk has checked the ranges).
-uint32_t LoadU32(const std::vector<uint8_t>& bytes, uint64_t at);
-uint16_t LoadU16(const std::vector<uint8_t>& bytes, uint64_t at);
+bool ReadAviLayout(std::vector<uint8_t> bytes, AviLayout& out, std::string& error);
+// The same for a file on disk.
+::testing::AssertionResult ReadAviFile(const std::string& path, AviLayout& out);
 
 }  // namespace kestrel::test

@@ -9,18 +9,18 @@
 
 #include "app/windowing.h"
 
-namespace kestrel::testing {
+namespace kestrel::test {
 
 class ScriptedWindowing : public Windowing {
 public:
     int setupResult = kIdOk;
     int overwriteAnswer = kIdYes;
-    int escapeAtCheck = -1;          // escapeDown() is true from this call on (0 = first frame)
+    int escapeAtCheck = -1;              // escapeDown() is true from this call on (0 = first frame)
     std::map<int, int> commandsAtDrain;  // commands queued before the n-th drain (0-based)
-    std::function<void()> onShow;    // runs inside showFrame, as a paint would
+    std::function<void()> onShow;        // runs inside showFrame, as a paint would
 
     std::vector<std::string> log;
-    std::vector<Image> shown;        // copies of the frames shown
+    std::vector<Image> shown;  // copies of the frames shown
 
     int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
                    Owner owner) override {
@@ -32,9 +32,7 @@ public:
         log.push_back("setup");
         return setupResult;
     }
-    bool escapeDown() override {
-        return escapeAtCheck >= 0 && escapeChecks_++ >= escapeAtCheck;
-    }
+    bool escapeDown() override { return escapeAtCheck >= 0 && escapeChecks_++ >= escapeAtCheck; }
     bool drainUntilCommand() override {
         int& pending = commandsAtDrain[drains_];
         if (pending > 0) {
@@ -58,4 +56,4 @@ private:
     int drains_ = 0;
 };
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::test

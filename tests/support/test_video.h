@@ -1,5 +1,5 @@
-// Small input videos with known pixels, written with our own AVI writer, and a reader of
-// outputs through the frame source.
+// Small input videos with known pixels, written with our own AVI writer, and the frame
+// source's view of any video.
 #pragma once
 
 #include <cstdint>
@@ -8,34 +8,17 @@
 
 #include "io/image.h"
 
-namespace kestrel::testing {
+namespace kestrel::test {
 
-// The blue, green and red bytes of pixel (x, y) of frame n of a test video.
-uint8_t TestSample(int x, int y, int n, int channel);
+// Writes a 24-bit bottom-up AVI of frames first .. first + count - 1 at 30000/1001 frames a
+// second; its stream header has a value in nearly every field, so that a copy of it shows.
+bool WriteTestVideo(const std::string& path, int width, int height, int count, int first = 0);
 
-// Writes a 24-bit bottom-up AVI of `frames` frames at 25 frames per second; false on failure.
-bool WriteTestVideo(const std::string& path, int width, int height, int frames);
-
-// The test video's frame n as the frame source should deliver it, grey or colour.
+// Frame n of a test video as the frame source should deliver it, grey or colour.
 Image ExpectedFrame(int width, int height, int n, bool colour);
 
-// Reads every frame of `path` through the frame source, as colour.
+// Every frame of `path` as the frame source delivers it, in colour; and their number.
 std::vector<Image> ReadAllFrames(const std::string& path);
-
-// Counts the frames of `path` that the frame source delivers.
 size_t CountFrames(const std::string& path);
 
-// A fresh empty directory under the system's temporary directory, removed by the destructor.
-struct TempDir {
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path;
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-
-}  // namespace kestrel::testing
+}  // namespace kestrel::test
