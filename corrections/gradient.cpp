@@ -334,16 +334,16 @@ std::vector<int32_t> RowFactors(const Image& frame, int32_t offset, int32_t step
                        params.smooth);
 }
 
-// The factors of the columns of `lanes` side by side within each row: one channel (offset,
-// step), or every byte of the row (offset 0, step 1, lanes = width x channels), each a column
-// of its own channel. Nothing when the columns stay as they are.
+// The factors of the columns of `lanes` side by side within each row of `rowBytes`: one
+// channel (offset, step), or every byte of a colour row (offset 0, step 1, lanes = 3 x width),
+// each a column of its own channel. Nothing when the columns stay as they are.
 std::vector<int32_t> ColumnFactors(const Image& frame, int32_t offset, int32_t step,
-                                   int32_t lanes, int32_t channels, const Params& params) {
+                                   size_t rowBytes, int32_t lanes, int32_t channels,
+                                   const Params& params) {
     const int32_t length = frame.height;
     if (LeftUnchanged(frame.width, params.smooth)) return {};
     const Windows windows = LineWindows(length, params.border);
     const int32_t span = windows.last - windows.first + windows.size;
-    const size_t rowBytes = size_t(frame.width) * size_t(frame.channels);
     const uint8_t* first = frame.pixels.data() + size_t(windows.first) * rowBytes + size_t(offset);
     const std::vector<int32_t> all =
         Estimate(first, size_t(step), rowBytes, lanes, span, windows, params.noise);
@@ -365,7 +365,7 @@ void FlattenRows(Image& frame, int32_t offset, int32_t step, const Settings& set
     if (!ChannelFits(frame, offset, step)) return;
     const std::vector<int32_t> factors = RowFactors(frame, offset, step, ReadParams(settings));
     if (factors.empty()) return;
-    const size_t rowBytes = size_t(frame.width) * size_t(frame.channels);
+    const size_t rowBytes = size_t(frame.width) * size_t(step);
     for (int32_t k = 0; k < frame.height; ++k) {
         uint8_t* row = frame.pixels.data() + size_t(k) * rowBytes + size_t(offset);
         if (step == 1)
@@ -377,10 +377,10 @@ void FlattenRows(Image& frame, int32_t offset, int32_t step, const Settings& set
 
 void FlattenColumns(Image& frame, int32_t offset, int32_t step, const Settings& settings) {
     if (!ChannelFits(frame, offset, step)) return;
+    const size_t rowBytes = size_t(frame.width) * size_t(step);
     const std::vector<int32_t> factors =
-        ColumnFactors(frame, offset, step, frame.width, 1, ReadParams(settings));
+        ColumnFactors(frame, offset, step, rowBytes, frame.width, 1, ReadParams(settings));
     if (factors.empty()) return;
-    const size_t rowBytes = size_t(frame.width) * size_t(frame.channels);
     const SplitFactors split(factors);
     for (int32_t t = 0; t < frame.height; ++t) {
         uint8_t* row = frame.pixels.data() + size_t(t) * rowBytes + size_t(offset);
@@ -415,7 +415,7 @@ void CorrectHorizontalGradient(Image& frame, const Settings& settings) {
     if (!ChannelFits(frame, 0, frame.channels)) return;
     if (frame.channels == 1) return FlattenColumns(frame, 0, 1, settings);
     const int32_t lanes = frame.width * 3;
-    const std::vector<int32_t> factors = ColumnFactors(frame, 0, 1, lanes, 3, ReadParams(settings));
+    const std::vector<int32_t> factors = ColumnFactors(frame, 0, 1, size_t(lanes), lanes, 3, ReadParams(settings));
     if (factors.empty()) return;
     const SplitFactors split(factors);
     for (int32_t t = 0; t < frame.height; ++t)
