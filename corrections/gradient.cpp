@@ -125,6 +125,7 @@ void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, 
     const int32_t end = windows.last - windows.first + windows.size;
     for (int32_t pass = 1; pass <= kEstimatePasses; ++pass) {
         Bytes thr[kBlockVectors], sub[kBlockVectors];
+#pragma GCC unroll 4
         for (int32_t v = 0; v < kBlockVectors; ++v) {
             thr[v] = LoadBytes(threshold + v * kByteLanes);
             sub[v] = LoadBytes(substitute + v * kByteLanes);
@@ -132,6 +133,7 @@ void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, 
         Words sum[2 * kBlockVectors] = {}, least[2 * kBlockVectors];
         for (int32_t t = 0; t < windows.size; ++t) {
             const uint8_t* in = plane + size_t(t) * stride;
+#pragma GCC unroll 4
             for (int32_t v = 0; v < kBlockVectors; ++v) {
                 const Bytes c = Counted(LoadBytes(in + v * kByteLanes), thr[v], sub[v]);
                 sum[2 * v] += Low(c);
@@ -142,6 +144,7 @@ void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, 
         for (int32_t t = windows.size; t < end; ++t) {
             const uint8_t* in = plane + size_t(t) * stride;
             const uint8_t* out = in - back;
+#pragma GCC unroll 4
             for (int32_t v = 0; v < kBlockVectors; ++v) {
                 const Bytes a = Counted(LoadBytes(in + v * kByteLanes), thr[v], sub[v]);
                 const Bytes d = Counted(LoadBytes(out + v * kByteLanes), thr[v], sub[v]);
@@ -153,13 +156,16 @@ void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, 
         }
         int16_t smallest[kBlockLanes];
         std::memcpy(smallest, least, sizeof smallest);
+        // A pass depends only on its rule: once no lane's rule changes, every later pass
+        // repeats this one, and its results are those of pass 8.
+        bool settled = true;
         for (int32_t l = 0; l < kBlockLanes; ++l) {
-            const int32_t m = ProfileValue(smallest[l], windows);
-            if (pass == kEstimatePasses)
-                profile[l] = m;
-            else
-                NextRule(m, noise, threshold[l], substitute[l]);
+            profile[l] = ProfileValue(smallest[l], windows);
+            const uint8_t oldThreshold = threshold[l], oldSubstitute = substitute[l];
+            NextRule(profile[l], noise, threshold[l], substitute[l]);
+            settled = settled && threshold[l] == oldThreshold && substitute[l] == oldSubstitute;
         }
+        if (settled) return;
     }
 }
 
@@ -202,6 +208,66 @@ std::vector<int32_t> Estimate(const uint8_t* src, size_t lineStride, size_t posS
         std::copy_n(result, lanes, profile.begin() + k0);
     }
     return profile;
+}
+
+// Four perfect shuffles (vector i interleaved with vector i + 8, bytes taken alternately)
+// transpose a 16 x 16 byte matrix: each one rotates the bits of (vector, position) by one.
+void Transpose16(const uint8_t* src, size_t srcStride, uint8_t* dst, size_t dstStride) {
+    Bytes v[kByteLanes];
+#pragma GCC unroll 16
+    for (int32_t i = 0; i < kByteLanes; ++i) v[i] = LoadBytes(src + size_t(i) * srcStride);
+    for (int32_t round = 0; round < 4; ++round) {
+        Bytes n[kByteLanes];
+#pragma GCC unroll 8
+        for (int32_t i = 0; i < kByteLanes / 2; ++i) {
+            n[2 * i] = __builtin_shufflevector(v[i], v[i + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
+                                               5, 21, 6, 22, 7, 23);
+            n[2 * i + 1] = __builtin_shufflevector(v[i], v[i + 8], 8, 24, 9, 25, 10, 26, 11, 27,
+                                                   12, 28, 13, 29, 14, 30, 15, 31);
+        }
+        std::copy_n(n, kByteLanes, v);
+    }
+#pragma GCC unroll 16
+    for (int32_t i = 0; i < kByteLanes; ++i) StoreBytes(dst + size_t(i) * dstStride, v[i]);
+}
+
+// Rows turned into lanes: block[q * kBlockLanes + r] = byte q of row r, for `bytes` bytes of
+// `lanes` rows (the unused lanes zero).
+void TransposeRows(const uint8_t* src, size_t rowBytes, int32_t lanes, int32_t bytes,
+                   std::vector<uint8_t>& block) {
+    block.resize(size_t(bytes) * kBlockLanes);
+    int32_t q = 0;
+    if (lanes == kBlockLanes) {
+        for (; q + kByteLanes <= bytes; q += kByteLanes)
+            for (int32_t r = 0; r < kBlockLanes; r += kByteLanes)
+                Transpose16(src + size_t(r) * rowBytes + size_t(q), rowBytes,
+                            block.data() + size_t(q) * kBlockLanes + size_t(r), kBlockLanes);
+    }
+    for (; q < bytes; ++q)
+        for (int32_t r = 0; r < kBlockLanes; ++r)
+            block[size_t(q) * kBlockLanes + size_t(r)] = r < lanes ? src[size_t(r) * rowBytes + size_t(q)] : 0;
+}
+
+// The row estimates of `channels` channels interleaved along the rows: channel c's sample t of
+// row k is first[k * rowBytes + t * channels + c]. After the transposition channel c's samples
+// are every `channels`-th block row, starting at row c.
+std::vector<std::vector<int32_t>> RowEstimates(const uint8_t* first, size_t rowBytes, int32_t lines,
+                                               int32_t channels, int32_t span,
+                                               const Windows& windows, int64_t noise) {
+    std::vector<std::vector<int32_t>> profiles(static_cast<size_t>(channels),
+                                               std::vector<int32_t>(static_cast<size_t>(lines)));
+    std::vector<uint8_t> block;
+    int32_t result[kBlockLanes];
+    for (int32_t k0 = 0; k0 < lines; k0 += kBlockLanes) {
+        const int32_t lanes = std::min(kBlockLanes, lines - k0);
+        TransposeRows(first + size_t(k0) * rowBytes, rowBytes, lanes, span * channels, block);
+        for (int32_t c = 0; c < channels; ++c) {
+            EstimateBlock(block.data() + size_t(c) * kBlockLanes, size_t(channels) * kBlockLanes,
+                          windows, noise, result);
+            std::copy_n(result, lanes, profiles[size_t(c)].begin() + k0);
+        }
+    }
+    return profiles;
 }
 
 // 16 passes of a (2R + 1)-entry box mean with a running sum; the entries within R of either end
@@ -297,14 +363,15 @@ void ScalePerSample(uint8_t* p, int32_t count, const SplitFactors& f) {
 void ScaleRepeating(uint8_t* p, int32_t count, const int32_t* factors, int32_t period) {
     constexpr int32_t kPattern = 3 * kByteLanes;  // a whole number of periods and of vectors
     uint16_t high[kPattern], low[kPattern];
-    for (int32_t i = 0; i < kPattern; ++i) {
-        high[i] = HighPart(factors[i % period]);
-        low[i] = LowPart(factors[i % period]);
+    for (int32_t i = 0, c = 0; i < kPattern; ++i, c = c + 1 == period ? 0 : c + 1) {
+        high[i] = HighPart(factors[c]);
+        low[i] = LowPart(factors[c]);
     }
     int32_t k = 0;
     for (; k + kPattern <= count; k += kPattern)
         for (int32_t q = 0; q < kPattern; q += kByteLanes) Scale16(p + k + q, high + q, low + q);
-    for (; k < count; ++k) p[k] = Scaled(p[k], factors[k % period]);
+    // A whole number of periods is done, so the tail starts at channel 0.
+    for (int32_t c = 0; k < count; ++k, c = c + 1 == period ? 0 : c + 1) p[k] = Scaled(p[k], factors[c]);
 }
 
 // Every sample of one channel, sample k by factors[k]: the channel's bytes only.
@@ -320,9 +387,11 @@ std::vector<int32_t> LineFactors(std::vector<int32_t> profile, int32_t radius) {
     return ScaleFactors(profile);
 }
 
-// The factors of the rows of one channel, or nothing when the rows stay as they are.
-std::vector<int32_t> RowFactors(const Image& frame, int32_t offset, int32_t step,
-                                const Params& params) {
+// The factors of the rows of one channel, or of all the channels of the frame together
+// (channels = step), or nothing when the rows stay as they are. A lone channel of a colour frame
+// is gathered on its own, so that only its bytes are read.
+std::vector<std::vector<int32_t>> RowFactors(const Image& frame, int32_t offset, int32_t step,
+                                             int32_t channels, const Params& params) {
     const int32_t lines = frame.height, length = frame.width;
     if (LeftUnchanged(lines, params.smooth)) return {};
     // Only the samples from the first window's start to the last window's end are read.
@@ -330,8 +399,13 @@ std::vector<int32_t> RowFactors(const Image& frame, int32_t offset, int32_t step
     const int32_t span = windows.last - windows.first + windows.size;
     const size_t rowBytes = size_t(length) * size_t(step);
     const uint8_t* first = frame.pixels.data() + size_t(windows.first) * size_t(step) + size_t(offset);
-    return LineFactors(Estimate(first, rowBytes, size_t(step), lines, span, windows, params.noise),
-                       params.smooth);
+    std::vector<std::vector<int32_t>> profiles;
+    if (channels == step)
+        profiles = RowEstimates(first, rowBytes, lines, channels, span, windows, params.noise);
+    else
+        profiles.push_back(Estimate(first, rowBytes, size_t(step), lines, span, windows, params.noise));
+    for (std::vector<int32_t>& profile : profiles) profile = LineFactors(profile, params.smooth);
+    return profiles;
 }
 
 // The factors of the columns of `lanes` side by side within each row of `rowBytes`: one
@@ -363,15 +437,15 @@ std::vector<int32_t> ColumnFactors(const Image& frame, int32_t offset, int32_t s
 
 void FlattenRows(Image& frame, int32_t offset, int32_t step, const Settings& settings) {
     if (!ChannelFits(frame, offset, step)) return;
-    const std::vector<int32_t> factors = RowFactors(frame, offset, step, ReadParams(settings));
+    const auto factors = RowFactors(frame, offset, step, 1, ReadParams(settings));
     if (factors.empty()) return;
     const size_t rowBytes = size_t(frame.width) * size_t(step);
     for (int32_t k = 0; k < frame.height; ++k) {
         uint8_t* row = frame.pixels.data() + size_t(k) * rowBytes + size_t(offset);
         if (step == 1)
-            ScaleRepeating(row, frame.width, &factors[size_t(k)], 1);
+            ScaleRepeating(row, frame.width, &factors[0][size_t(k)], 1);
         else
-            ScaleStrided(row, frame.width, step, &factors[size_t(k)], false);
+            ScaleStrided(row, frame.width, step, &factors[0][size_t(k)], false);
     }
 }
 
@@ -392,14 +466,13 @@ void FlattenColumns(Image& frame, int32_t offset, int32_t step, const Settings& 
 }
 
 // A colour frame gives the same result as FlattenRows channel by channel, since a channel's
-// estimate reads only its own bytes; the three are scaled together in one pass over each row.
+// estimate reads only its own bytes; the rows are turned into lanes once for all three
+// channels, and the three are scaled together in one pass over each row.
 void CorrectVerticalGradient(Image& frame, const Settings& settings) {
     if (!ChannelFits(frame, 0, frame.channels)) return;
     if (frame.channels == 1) return FlattenRows(frame, 0, 1, settings);
-    const Params params = ReadParams(settings);
-    std::vector<int32_t> factors[3];
-    for (int32_t c = 0; c < 3; ++c) factors[c] = RowFactors(frame, c, 3, params);
-    if (factors[0].empty()) return;
+    const auto factors = RowFactors(frame, 0, 3, 3, ReadParams(settings));
+    if (factors.empty()) return;
     const size_t rowBytes = size_t(frame.width) * 3;
     for (int32_t k = 0; k < frame.height; ++k) {
         const int32_t own[3] = {factors[0][size_t(k)], factors[1][size_t(k)], factors[2][size_t(k)]};

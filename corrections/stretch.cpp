@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace kestrel {
 namespace {
@@ -66,6 +69,44 @@ int64_t CountRegion(const Image& frame, int64_t border, Histogram& hist) {
     return (h - 2 * border) * (w - 2 * border) * p;
 }
 
+// u = v clamped to black..white, then ((u - black) x scale) >> 8, then 255 - that if asked;
+// scale 256 over 0..255 is the identity. In 16-bit lanes with the scale split in two:
+// (u x scale) >> 8 = u x (scale >> 8) + ((u x (scale & 255)) >> 8), each part within 16 bits
+// since u <= 255 and scale <= 65280. Scale x (white - black) <= 65280 keeps results in a byte.
+using Bytes = uint8_t __attribute__((vector_size(16)));
+using Words = uint16_t __attribute__((vector_size(16)));
+static_assert(std::endian::native == std::endian::little);  // a byte and a zero make a word
+
+void MapBytes(std::vector<uint8_t>& pixels, int32_t black, int32_t white, int32_t scale,
+              bool invert) {
+    const int32_t top = std::min(white, kLevels - 1);  // a white point of 256 clamps nothing
+    auto map = [&](int32_t v) {
+        const int32_t out = ((std::clamp(v, black, top) - black) * scale) >> 8;
+        return uint8_t(invert ? 255 - out : out);
+    };
+    const Bytes lo = Bytes{} + uint8_t(black), hi = Bytes{} + uint8_t(top);
+    const Bytes flip = invert ? ~Bytes{} : Bytes{};
+    const Words high = Words{} + uint16_t(scale >> 8), low = Words{} + uint16_t(scale & 255);
+    auto scaled = [&](Words u) { return u * high + ((u * low) >> 8); };
+    uint8_t* p = pixels.data();
+    const size_t n = pixels.size();
+    size_t k = 0;
+    for (; k + sizeof(Bytes) <= n; k += sizeof(Bytes)) {
+        Bytes v;
+        std::memcpy(&v, p + k, sizeof v);
+        v = v < lo ? lo : v;
+        v = (v > hi ? hi : v) - lo;
+        const Words a = scaled(Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3,
+                                                             19, 4, 20, 5, 21, 6, 22, 7, 23)));
+        const Words b = scaled(Words(__builtin_shufflevector(v, Bytes{}, 8, 24, 9, 25, 10, 26, 11,
+                                                             27, 12, 28, 13, 29, 14, 30, 15, 31)));
+        v = __builtin_shufflevector(Bytes(a), Bytes(b), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22,
+                                    24, 26, 28, 30) ^ flip;
+        std::memcpy(p + k, &v, sizeof v);
+    }
+    for (; k < n; ++k) p[k] = map(p[k]);
+}
+
 }  // namespace
 
 void StretchHistogram(Image& frame, const Settings& settings) {
@@ -100,15 +141,8 @@ void StretchHistogram(Image& frame, const Settings& settings) {
         stretch = white > black;
     }
     if (!stretch && !invert) return;
-
-    std::array<uint8_t, kLevels> table;
-    const int32_t scale = stretch ? kFullScale / (white - black) : 0;
-    for (int32_t v = 0; v < kLevels; ++v) {
-        int32_t out = v;
-        if (stretch) out = ((std::clamp(v, black, white) - black) * scale) >> 8;
-        table[v] = uint8_t(invert ? 255 - out : out);
-    }
-    for (uint8_t& b : frame.pixels) b = table[b];
+    MapBytes(frame.pixels, stretch ? black : 0, stretch ? white : 255,
+             stretch ? kFullScale / (white - black) : 256, invert);
 }
 
 }  // namespace kestrel

@@ -80,7 +80,7 @@ TEST(GradientDifferential, MatchesPlainTranscriptionOnRandomFrames) {
     const int32_t noises[] = {0, 1, 10, 10, 100, -7, -1000, kMax, kMin};
     std::mt19937 rng(20240611);
     int changed = 0;
-    for (int round = 0; round < 400; ++round) {
+    for (int round = 0; round < 1000; ++round) {
         const Settings s = Params(borders[rng() % std::size(borders)], smooths[rng() % std::size(smooths)],
                                   noises[rng() % std::size(noises)]);
         const int32_t channels = rng() % 2 ? 3 : 1;
@@ -88,7 +88,7 @@ TEST(GradientDifferential, MatchesPlainTranscriptionOnRandomFrames) {
         // The lines get an interesting length; the number of lines may be anything up to 80,
         // below or around 2R + 1 too.
         const int32_t length = InterestingLength(rng, s.Border);
-        const int32_t lines = int32_t(1 + rng() % 100);
+        const int32_t lines = int32_t(1 + rng() % 160);
         const Image input = RandomFrame(rng, rows ? length : lines, rows ? lines : length, channels);
         Image fast = input, slow = input;
         if (rows) {
@@ -104,7 +104,7 @@ TEST(GradientDifferential, MatchesPlainTranscriptionOnRandomFrames) {
             << " noise=" << s.NoiseLevel;
         changed += fast.pixels != input.pixels;
     }
-    EXPECT_GT(changed, 150);  // most rounds must really correct something
+    EXPECT_GT(changed, 350) << "rounds that corrected something";
 }
 
 // One channel at a time, as the per-channel workers are called on their own; channel
