@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace kestrel {
@@ -26,9 +27,11 @@ Params ReadParams(const Settings& settings) {
             int64_t(settings.NoiseLevel)};
 }
 
+// Row lengths in bytes are counted in 32 bits; a frame whose rows hold more is left alone.
 bool ChannelFits(const Image& frame, int32_t offset, int32_t step) {
     return frame.consistent() && frame.width > 0 && frame.height > 0 && step >= 1 &&
-           step <= frame.channels && offset >= 0 && offset < step;
+           step <= frame.channels && offset >= 0 && offset < step &&
+           int64_t(frame.width) * frame.channels <= std::numeric_limits<int32_t>::max();
 }
 
 // When the smoothing box spans the whole profile (N <= 2R + 1) its first pass gives every entry
@@ -102,19 +105,19 @@ inline Bytes LoadBytes(const uint8_t* p) {
 }
 inline void StoreBytes(uint8_t* p, Bytes v) { std::memcpy(p, &v, sizeof v); }
 inline Words Low(Bytes v) {
-    return Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21,
-                                         6, 22, 7, 23));
+    return Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6,
+                                         22, 7, 23));
 }
 inline Words High(Bytes v) {
-    return Words(__builtin_shufflevector(v, Bytes{}, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13,
-                                         29, 14, 30, 15, 31));
+    return Words(__builtin_shufflevector(v, Bytes{}, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29,
+                                         14, 30, 15, 31));
 }
 inline Bytes Counted(Bytes v, Bytes threshold, Bytes substitute) {
     return v >= threshold ? substitute : v;
 }
 inline Words Min(Words a, Words b) { return a < b ? a : b; }
 
-// All 8 passes of the estimate for one block of kBlockLanes lines; positions count from the
+// The 8 passes of the estimate for one block of kBlockLanes lines; positions count from the
 // first window's start. The running sums stay in registers for the whole pass.
 void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, int64_t noise,
                    int32_t* profile) {
@@ -184,13 +187,15 @@ void GatherBlock(const uint8_t* src, size_t laneStride, size_t posStride, int32_
         for (int32_t l = 0; l < lanes; ++l) {
             const uint8_t* line = src + size_t(l) * laneStride;
             uint8_t* dst = block.data() + l;
-            for (int32_t t = 0; t < span; ++t) dst[size_t(t) * kBlockLanes] = line[size_t(t) * posStride];
+            for (int32_t t = 0; t < span; ++t)
+                dst[size_t(t) * kBlockLanes] = line[size_t(t) * posStride];
         }
     }
 }
 
-// The estimates of `lines` lines whose sample t of line k is at src[t * posStride + k * lineStride].
-// When the lines lie side by side in memory (lineStride 1) the blocks are read in place.
+// The estimates of `lines` lines whose sample t of line k is at src[t * posStride + k *
+// lineStride]. When the lines lie side by side in memory (lineStride 1) the blocks are read in
+// place.
 std::vector<int32_t> Estimate(const uint8_t* src, size_t lineStride, size_t posStride,
                               int32_t lines, int32_t span, const Windows& windows, int64_t noise) {
     std::vector<int32_t> profile(static_cast<size_t>(lines));
@@ -220,10 +225,10 @@ void Transpose16(const uint8_t* src, size_t srcStride, uint8_t* dst, size_t dstS
         Bytes n[kByteLanes];
 #pragma GCC unroll 8
         for (int32_t i = 0; i < kByteLanes / 2; ++i) {
-            n[2 * i] = __builtin_shufflevector(v[i], v[i + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
-                                               5, 21, 6, 22, 7, 23);
-            n[2 * i + 1] = __builtin_shufflevector(v[i], v[i + 8], 8, 24, 9, 25, 10, 26, 11, 27,
-                                                   12, 28, 13, 29, 14, 30, 15, 31);
+            n[2 * i] = __builtin_shufflevector(v[i], v[i + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5,
+                                               21, 6, 22, 7, 23);
+            n[2 * i + 1] = __builtin_shufflevector(v[i], v[i + 8], 8, 24, 9, 25, 10, 26, 11, 27, 12,
+                                                   28, 13, 29, 14, 30, 15, 31);
         }
         std::copy_n(n, kByteLanes, v);
     }
@@ -245,7 +250,8 @@ void TransposeRows(const uint8_t* src, size_t rowBytes, int32_t lanes, int32_t b
     }
     for (; q < bytes; ++q)
         for (int32_t r = 0; r < kBlockLanes; ++r)
-            block[size_t(q) * kBlockLanes + size_t(r)] = r < lanes ? src[size_t(r) * rowBytes + size_t(q)] : 0;
+            block[size_t(q) * kBlockLanes + size_t(r)] =
+                r < lanes ? src[size_t(r) * rowBytes + size_t(q)] : 0;
 }
 
 // The row estimates of `channels` channels interleaved along the rows: channel c's sample t of
@@ -310,7 +316,6 @@ std::vector<int32_t> ScaleFactors(std::vector<int32_t>& profile) {
     return factors;
 }
 
-
 // A factor split so that 16-bit lanes give (v x factor) >> 8 saturated to 255:
 // v x high + ((v x low) >> 8), with high <= 256 and low <= 255, never exceeds 65535. A factor of
 // 65536 or more sends every non-zero sample to 255, as high = 256 does.
@@ -334,9 +339,9 @@ inline Bytes Narrow(UWords a, UWords b) {
 inline void Scale16(uint8_t* p, const uint16_t* high, const uint16_t* low) {
     constexpr int32_t kHalf = kByteLanes / 2;
     const Bytes v = LoadBytes(p);
-    StoreBytes(p, Narrow(ScaledWords(UWords(Low(v)), LoadWords(high), LoadWords(low)),
-                         ScaledWords(UWords(High(v)), LoadWords(high + kHalf),
-                                     LoadWords(low + kHalf))));
+    StoreBytes(
+        p, Narrow(ScaledWords(UWords(Low(v)), LoadWords(high), LoadWords(low)),
+                  ScaledWords(UWords(High(v)), LoadWords(high + kHalf), LoadWords(low + kHalf))));
 }
 
 // Per-sample factors along a row, split once for all the rows they scale.
@@ -371,7 +376,8 @@ void ScaleRepeating(uint8_t* p, int32_t count, const int32_t* factors, int32_t p
     for (; k + kPattern <= count; k += kPattern)
         for (int32_t q = 0; q < kPattern; q += kByteLanes) Scale16(p + k + q, high + q, low + q);
     // A whole number of periods is done, so the tail starts at channel 0.
-    for (int32_t c = 0; k < count; ++k, c = c + 1 == period ? 0 : c + 1) p[k] = Scaled(p[k], factors[c]);
+    for (int32_t c = 0; k < count; ++k, c = c + 1 == period ? 0 : c + 1)
+        p[k] = Scaled(p[k], factors[c]);
 }
 
 // Every sample of one channel, sample k by factors[k]: the channel's bytes only.
@@ -398,12 +404,14 @@ std::vector<std::vector<int32_t>> RowFactors(const Image& frame, int32_t offset,
     const Windows windows = LineWindows(length, params.border);
     const int32_t span = windows.last - windows.first + windows.size;
     const size_t rowBytes = size_t(length) * size_t(step);
-    const uint8_t* first = frame.pixels.data() + size_t(windows.first) * size_t(step) + size_t(offset);
+    const uint8_t* first =
+        frame.pixels.data() + size_t(windows.first) * size_t(step) + size_t(offset);
     std::vector<std::vector<int32_t>> profiles;
     if (channels == step)
         profiles = RowEstimates(first, rowBytes, lines, channels, span, windows, params.noise);
     else
-        profiles.push_back(Estimate(first, rowBytes, size_t(step), lines, span, windows, params.noise));
+        profiles.push_back(
+            Estimate(first, rowBytes, size_t(step), lines, span, windows, params.noise));
     for (std::vector<int32_t>& profile : profiles) profile = LineFactors(profile, params.smooth);
     return profiles;
 }
@@ -426,7 +434,8 @@ std::vector<int32_t> ColumnFactors(const Image& frame, int32_t offset, int32_t s
     std::vector<int32_t> factors(all.size());
     std::vector<int32_t> profile(size_t(frame.width));
     for (int32_t c = 0; c < channels; ++c) {
-        for (size_t k = 0; k < profile.size(); ++k) profile[k] = all[k * size_t(channels) + size_t(c)];
+        for (size_t k = 0; k < profile.size(); ++k)
+            profile[k] = all[k * size_t(channels) + size_t(c)];
         const std::vector<int32_t> own = LineFactors(profile, params.smooth);
         for (size_t k = 0; k < own.size(); ++k) factors[k * size_t(channels) + size_t(c)] = own[k];
     }
@@ -475,7 +484,8 @@ void CorrectVerticalGradient(Image& frame, const Settings& settings) {
     if (factors.empty()) return;
     const size_t rowBytes = size_t(frame.width) * 3;
     for (int32_t k = 0; k < frame.height; ++k) {
-        const int32_t own[3] = {factors[0][size_t(k)], factors[1][size_t(k)], factors[2][size_t(k)]};
+        const int32_t own[3] = {factors[0][size_t(k)], factors[1][size_t(k)],
+                                factors[2][size_t(k)]};
         ScaleRepeating(frame.pixels.data() + size_t(k) * rowBytes, int32_t(rowBytes), own, 3);
     }
 }
@@ -488,7 +498,8 @@ void CorrectHorizontalGradient(Image& frame, const Settings& settings) {
     if (!ChannelFits(frame, 0, frame.channels)) return;
     if (frame.channels == 1) return FlattenColumns(frame, 0, 1, settings);
     const int32_t lanes = frame.width * 3;
-    const std::vector<int32_t> factors = ColumnFactors(frame, 0, 1, size_t(lanes), lanes, 3, ReadParams(settings));
+    const std::vector<int32_t> factors =
+        ColumnFactors(frame, 0, 1, size_t(lanes), lanes, 3, ReadParams(settings));
     if (factors.empty()) return;
     const SplitFactors split(factors);
     for (int32_t t = 0; t < frame.height; ++t)

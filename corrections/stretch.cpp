@@ -96,12 +96,13 @@ void MapBytes(std::vector<uint8_t>& pixels, int32_t black, int32_t white, int32_
         std::memcpy(&v, p + k, sizeof v);
         v = v < lo ? lo : v;
         v = (v > hi ? hi : v) - lo;
-        const Words a = scaled(Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3,
-                                                             19, 4, 20, 5, 21, 6, 22, 7, 23)));
+        const Words a = scaled(Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3, 19,
+                                                             4, 20, 5, 21, 6, 22, 7, 23)));
         const Words b = scaled(Words(__builtin_shufflevector(v, Bytes{}, 8, 24, 9, 25, 10, 26, 11,
                                                              27, 12, 28, 13, 29, 14, 30, 15, 31)));
         v = __builtin_shufflevector(Bytes(a), Bytes(b), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22,
-                                    24, 26, 28, 30) ^ flip;
+                                    24, 26, 28, 30) ^
+            flip;
         std::memcpy(p + k, &v, sizeof v);
     }
     for (; k < n; ++k) p[k] = map(p[k]);

@@ -74,9 +74,11 @@ inline void FlattenLines(Image& frame, int32_t offset, int32_t step, const Setti
                 for (int64_t e = k - radius; e <= k + radius; ++e) box += profile[size_t(e)];
                 scratch[size_t(k)] = int32_t(box / (2 * radius + 1));
             }
-            for (int64_t k = radius; k <= n - radius - 1; ++k) profile[size_t(k)] = scratch[size_t(k)];
+            for (int64_t k = radius; k <= n - radius - 1; ++k)
+                profile[size_t(k)] = scratch[size_t(k)];
             for (int64_t k = 0; k < radius; ++k) profile[size_t(k)] = profile[size_t(radius)];
-            for (int64_t k = n - radius; k < n; ++k) profile[size_t(k)] = profile[size_t(n - radius - 1)];
+            for (int64_t k = n - radius; k < n; ++k)
+                profile[size_t(k)] = profile[size_t(n - radius - 1)];
         }
     }
 
@@ -106,12 +108,14 @@ inline void FlattenColumns(Image& frame, int32_t offset, int32_t step, const Set
 
 inline void CorrectVerticalGradient(Image& frame, const Settings& settings) {
     if (!frame.consistent()) return;
-    for (int32_t c = 0; c < frame.channels; ++c) oracle::FlattenRows(frame, c, frame.channels, settings);
+    for (int32_t c = 0; c < frame.channels; ++c)
+        oracle::FlattenRows(frame, c, frame.channels, settings);
 }
 
 inline void CorrectHorizontalGradient(Image& frame, const Settings& settings) {
     if (!frame.consistent()) return;
-    for (int32_t c = 0; c < frame.channels; ++c) oracle::FlattenColumns(frame, c, frame.channels, settings);
+    for (int32_t c = 0; c < frame.channels; ++c)
+        oracle::FlattenColumns(frame, c, frame.channels, settings);
 }
 
 // The cut counts are formed from the percentages as they stand and clamped into 0..T, which

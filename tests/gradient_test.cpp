@@ -36,12 +36,24 @@ Image RandomFrame(std::mt19937& rng, int32_t width, int32_t height, int32_t chan
     for (uint8_t& v : frame.pixels) {
         const uint32_t r = rng();
         switch (kind) {
-            case 0: v = uint8_t(r); break;
-            case 1: v = uint8_t(r % 97 == 0 ? 200 + r % 56 : background + int(r % uint32_t(spread))); break;
-            case 2: v = uint8_t(r % 50 == 0 ? r % 256 : r % 3); break;
-            case 3: v = uint8_t(r % 300 == 0 ? r % 256 : 0); break;
-            case 4: v = level[r % 3]; break;
-            default: v = level[0]; break;
+            case 0:
+                v = uint8_t(r);
+                break;
+            case 1:
+                v = uint8_t(r % 97 == 0 ? 200 + r % 56 : background + int(r % uint32_t(spread)));
+                break;
+            case 2:
+                v = uint8_t(r % 50 == 0 ? r % 256 : r % 3);
+                break;
+            case 3:
+                v = uint8_t(r % 300 == 0 ? r % 256 : 0);
+                break;
+            case 4:
+                v = level[r % 3];
+                break;
+            default:
+                v = level[0];
+                break;
         }
     }
     return frame;
@@ -69,8 +81,17 @@ Settings Params(int32_t border, int32_t smooth, int32_t noise) {
 // 2B + 30, or anything up to 2B + 80 (capped, so that huge borders give short lines).
 int32_t InterestingLength(std::mt19937& rng, int32_t border) {
     const int64_t b = std::clamp(border, 0, 120);
-    const int64_t picks[] = {1,         2,          29,         30,     31,     b + 29,
-                             b + 30,    2 * b + 29, 2 * b + 30, 2 * b + 31, int64_t(1 + rng() % uint32_t(2 * b + 80))};
+    const int64_t picks[] = {1,
+                             2,
+                             29,
+                             30,
+                             31,
+                             b + 29,
+                             b + 30,
+                             2 * b + 29,
+                             2 * b + 30,
+                             2 * b + 31,
+                             int64_t(1 + rng() % uint32_t(2 * b + 80))};
     return int32_t(std::clamp<int64_t>(picks[rng() % std::size(picks)], 1, 280));
 }
 
@@ -81,15 +102,17 @@ TEST(GradientDifferential, MatchesPlainTranscriptionOnRandomFrames) {
     std::mt19937 rng(20240611);
     int changed = 0;
     for (int round = 0; round < 1000; ++round) {
-        const Settings s = Params(borders[rng() % std::size(borders)], smooths[rng() % std::size(smooths)],
-                                  noises[rng() % std::size(noises)]);
+        const Settings s =
+            Params(borders[rng() % std::size(borders)], smooths[rng() % std::size(smooths)],
+                   noises[rng() % std::size(noises)]);
         const int32_t channels = rng() % 2 ? 3 : 1;
         const bool rows = rng() % 2;
         // The lines get an interesting length; the number of lines may be anything up to 80,
         // below or around 2R + 1 too.
         const int32_t length = InterestingLength(rng, s.Border);
         const int32_t lines = int32_t(1 + rng() % 160);
-        const Image input = RandomFrame(rng, rows ? length : lines, rows ? lines : length, channels);
+        const Image input =
+            RandomFrame(rng, rows ? length : lines, rows ? lines : length, channels);
         Image fast = input, slow = input;
         if (rows) {
             CorrectVerticalGradient(fast, s);
@@ -113,13 +136,14 @@ TEST(GradientDifferential, SingleChannelWorkersMatchAndStayInTheirChannel) {
     struct Channel {
         int32_t offset, step;
     };
-    const Channel channels[] = {{0, 3}, {1, 3}, {2, 3}, {0, 1}, {1, 2}, {3, 3}, {-1, 3}, {0, 0}, {0, 4}};
+    const Channel channels[] = {{0, 3}, {1, 3},  {2, 3}, {0, 1}, {1, 2},
+                                {3, 3}, {-1, 3}, {0, 0}, {0, 4}};
     std::mt19937 rng(77);
     for (int round = 0; round < 120; ++round) {
         const Settings s = Params(int32_t(rng() % 20), int32_t(rng() % 4), int32_t(rng() % 30));
         const Channel c = channels[rng() % std::size(channels)];
-        const Image input = RandomFrame(rng, InterestingLength(rng, s.Border),
-                                        InterestingLength(rng, s.Border), 3);
+        const Image input =
+            RandomFrame(rng, InterestingLength(rng, s.Border), InterestingLength(rng, s.Border), 3);
         for (bool rows : {true, false}) {
             Image fast = input, slow = input;
             if (rows) {
@@ -168,7 +192,8 @@ TEST(GradientCases, UniformFramesAreUnchanged) {
     for (uint8_t value : {0, 1, 77, 255})
         for (int32_t channels : {1, 3})
             for (auto [w, h] : {std::pair{1, 1}, {7, 3}, {64, 45}, {130, 61}}) {
-                const Image input = Frame(w, h, channels, std::vector<uint8_t>(size_t(w * h * channels), value));
+                const Image input =
+                    Frame(w, h, channels, std::vector<uint8_t>(size_t(w * h * channels), value));
                 Image frame = input;
                 CorrectVerticalGradient(frame, defaults);
                 CorrectHorizontalGradient(frame, defaults);
@@ -225,8 +250,9 @@ TEST(GradientCases, WindowPlacementAlongShortLines) {
             std::fill_n(row.begin() + c.from, c.dark, v);
             return row;
         };
-        EXPECT_EQ(FlattenedRows(c.width, Join(line(10, 255), line(20, 255)), Params(c.border, 0, 10)),
-                  Join(line(15, 255), line(15, 191)))
+        EXPECT_EQ(
+            FlattenedRows(c.width, Join(line(10, 255), line(20, 255)), Params(c.border, 0, 10)),
+            Join(line(15, 255), line(15, 191)))
             << c.what;
     }
 }
@@ -234,7 +260,8 @@ TEST(GradientCases, WindowPlacementAlongShortLines) {
 // A line whose windows are black has the entry 0, taken as 1: row A [1, 0 x 30, 1] (Border 1)
 // gets (1 + 300) / 2 x 256 / 1 = 38400, row B [0, 10 x 30, 0] gets 128.
 TEST(GradientCases, BlackLinesCountAsEntryOne) {
-    const std::vector<uint8_t> a = Row({{1, 1}, {30, 0}, {1, 1}}), b = Row({{1, 0}, {30, 10}, {1, 0}});
+    const std::vector<uint8_t> a = Row({{1, 1}, {30, 0}, {1, 1}}),
+                               b = Row({{1, 0}, {30, 10}, {1, 0}});
     EXPECT_EQ(FlattenedRows(32, Join(a, b), Params(1, 0, 10)),
               Join(Row({{1, 150}, {30, 0}, {1, 150}}), Row({{1, 0}, {30, 5}, {1, 0}})));
 }
@@ -253,7 +280,8 @@ TEST(GradientCases, FewLinesForTheSmoothingAreLeftUnchanged) {
         for (int32_t n : counts) {
             Image input = Frame(40, n, 1, {});
             for (int32_t y = 0; y < n; ++y)
-                for (int32_t x = 0; x < 40; ++x) input.pixels.push_back(uint8_t(20 + 100 * y / n + rng() % 3));
+                for (int32_t x = 0; x < 40; ++x)
+                    input.pixels.push_back(uint8_t(20 + 100 * y / n + rng() % 3));
             const bool unchanged = n <= 2 * radius + 1;
             Image rows = input;
             CorrectVerticalGradient(rows, s);
@@ -261,7 +289,8 @@ TEST(GradientCases, FewLinesForTheSmoothingAreLeftUnchanged) {
             // The same frame turned on its side, for the columns.
             Image turned = Frame(n, 40, 1, std::vector<uint8_t>(input.pixels.size()));
             for (int32_t y = 0; y < n; ++y)
-                for (int32_t x = 0; x < 40; ++x) turned.pixels[size_t(x * n + y)] = input.pixels[size_t(y * 40 + x)];
+                for (int32_t x = 0; x < 40; ++x)
+                    turned.pixels[size_t(x * n + y)] = input.pixels[size_t(y * 40 + x)];
             Image before = turned;
             CorrectHorizontalGradient(turned, s);
             EXPECT_EQ(turned.pixels == before.pixels, unchanged) << "R " << radius << " N " << n;
@@ -279,13 +308,15 @@ TEST(GradientCases, ColourChannelsAreIndependent) {
         Image colour = Frame(70, 50, 3, std::vector<uint8_t>(70 * 50 * 3));
         for (int32_t c = 0; c < 3; ++c) {
             grey[c] = RandomFrame(rng, 70, 50, 1);
-            for (size_t i = 0; i < grey[c].pixels.size(); ++i) colour.pixels[3 * i + size_t(c)] = grey[c].pixels[i];
+            for (size_t i = 0; i < grey[c].pixels.size(); ++i)
+                colour.pixels[3 * i + size_t(c)] = grey[c].pixels[i];
             rows ? CorrectVerticalGradient(grey[c], s) : CorrectHorizontalGradient(grey[c], s);
         }
         rows ? CorrectVerticalGradient(colour, s) : CorrectHorizontalGradient(colour, s);
         for (int32_t c = 0; c < 3; ++c)
             for (size_t i = 0; i < grey[c].pixels.size(); ++i)
-                ASSERT_EQ(colour.pixels[3 * i + size_t(c)], grey[c].pixels[i]) << "channel " << c << " sample " << i;
+                ASSERT_EQ(colour.pixels[3 * i + size_t(c)], grey[c].pixels[i])
+                    << "channel " << c << " sample " << i;
     }
 }
 

@@ -39,18 +39,21 @@ TEST(StretchDifferential, MatchesPlainTranscriptionOnRandomFrames) {
     std::mt19937 rng(4242);
     int stretched = 0;
     for (int round = 0; round < 1500; ++round) {
-        const Settings s = Params(percents[rng() % std::size(percents)],
-                                  percents[rng() % std::size(percents)], borders[rng() % std::size(borders)]);
+        const Settings s =
+            Params(percents[rng() % std::size(percents)], percents[rng() % std::size(percents)],
+                   borders[rng() % std::size(borders)]);
         const int32_t channels = rng() % 2 ? 3 : 1;
         const int32_t width = int32_t(1 + rng() % (rng() % 4 ? 40 : 240));
         const int32_t height = int32_t(1 + rng() % (rng() % 4 ? 40 : 240));
         // Any byte; a narrow band; a few levels (even splits make equal cuts meet); one value.
-        Image input{width, height, channels, std::vector<uint8_t>(size_t(width * height * channels))};
+        Image input{width, height, channels,
+                    std::vector<uint8_t>(size_t(width * height * channels))};
         const int kind = int(rng() % 4);
         const uint8_t a = uint8_t(rng()), b = uint8_t(rng()), spread = uint8_t(1 + rng() % 20);
         for (uint8_t& v : input.pixels) {
             const uint32_t r = rng();
-            v = kind == 0 ? uint8_t(r) : kind == 1 ? uint8_t(a + r % spread) : kind == 2 ? (r % 2 ? a : b) : a;
+            const uint8_t choices[] = {uint8_t(r), uint8_t(a + r % spread), r % 2 ? a : b, a};
+            v = choices[kind];
         }
         Image fast = input, slow = input;
         StretchHistogram(fast, s);
@@ -67,8 +70,8 @@ TEST(StretchDifferential, MatchesPlainTranscriptionOnRandomFrames) {
 // i = 50, j = 100, scale = 65280 / 50 = 1305; 75 gives 25 x 1305 >> 8 = 127 and the white point
 // 254. The border bytes are mapped by the same table: below 50 to 0, above 100 to 254.
 TEST(StretchCases, DefaultsStretchTheRegionAndMapTheBorderAlike) {
-    const std::vector<uint8_t> frame = {0,   255, 0,  255, 0,   //
-                                        255, 50,  75, 100, 0,   //
+    const std::vector<uint8_t> frame = {0,   255, 0,  255, 0,  //
+                                        255, 50,  75, 100, 0,  //
                                         10,  20,  30, 40,  50};
     const std::vector<uint8_t> expected = {0,   254, 0,   254, 0,  //
                                            254, 0,   127, 254, 0,  //
@@ -111,7 +114,7 @@ TEST(StretchCases, FivePercentCuts) {
 // A region of one value b: j becomes b + 1 and scale 65280, a threshold at b (for b = 255 every
 // byte becomes 0). Border bytes on either side of b follow it.
 TEST(StretchCases, SingleLevelRegionThresholds) {
-    const std::vector<uint8_t> frame = {0,  99,  101, 255, 7,   //
+    const std::vector<uint8_t> frame = {0,  99,  101, 255, 7,    //
                                         99, 100, 100, 100, 101,  //
                                         3,  100, 200, 1,   255};
     EXPECT_EQ(Stretched(5, 3, 1, frame, Params(0, 100, 1)),
@@ -125,14 +128,17 @@ TEST(StretchCases, SingleLevelRegionThresholds) {
 // threshold at 20. Over 10, 10, 20, 20 the cuts (2 and 2) add up to T and the white point (10)
 // falls below the black point (20): the frame is left as it is.
 TEST(StretchCases, EqualPercentages) {
-    EXPECT_EQ(Stretched(3, 1, 1, {10, 20, 30}, Params(50, 50, 0)), (std::vector<uint8_t>{0, 0, 255}));
-    EXPECT_EQ(Stretched(4, 1, 1, {10, 20, 10, 20}, Params(50, 50, 0)), (std::vector<uint8_t>{10, 20, 10, 20}));
+    EXPECT_EQ(Stretched(3, 1, 1, {10, 20, 30}, Params(50, 50, 0)),
+              (std::vector<uint8_t>{0, 0, 255}));
+    EXPECT_EQ(Stretched(4, 1, 1, {10, 20, 10, 20}, Params(50, 50, 0)),
+              (std::vector<uint8_t>{10, 20, 10, 20}));
 }
 
 // No black point (low cut not below T) or no white point (high cut not below T): levels are kept,
 // and inverted only when StretchLow is greater than StretchHigh.
 TEST(StretchCases, MissingPointsLeaveLevelsAlone) {
-    const std::vector<uint8_t> frame = {40, 90, 60, 200, 15, 77, 120, 33, 5, 99, 180, 64, 1, 2, 3, 4};
+    const std::vector<uint8_t> frame = {40, 90, 60,  200, 15, 77, 120, 33,
+                                        5,  99, 180, 64,  1,  2,  3,   4};
     std::vector<uint8_t> negative = frame;
     for (uint8_t& v : negative) v = uint8_t(255 - v);
     EXPECT_EQ(Stretched(4, 4, 1, frame, Params(100, 100, 0)), frame);
@@ -149,10 +155,12 @@ TEST(StretchCases, MissingPointsLeaveLevelsAlone) {
 TEST(StretchCases, ColourChannelsShareOneMapping) {
     std::mt19937 rng(8);
     std::vector<uint8_t> frame(size_t(30 * 20 * 3));
-    for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i % 3 == 0 ? rng() % 100 : 100 + rng() % 100);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = uint8_t(i % 3 == 0 ? rng() % 100 : 100 + rng() % 100);
     const std::vector<uint8_t> colour = Stretched(30, 20, 3, frame, Params(5, 95, 0));
     EXPECT_EQ(colour, Stretched(90, 20, 1, frame, Params(5, 95, 0)));
-    for (size_t i = 0; i < frame.size(); i += 3) ASSERT_LT(colour[i], 140) << i;  // blue stays darker
+    for (size_t i = 0; i < frame.size(); i += 3)
+        ASSERT_LT(colour[i], 140) << i;  // blue stays darker
     // The colour region is counted in pixels: Border 1 keeps the centre pixel's three bytes.
     std::vector<uint8_t> small(27, 255);
     small[12] = 50;
@@ -170,7 +178,8 @@ TEST(StretchCases, NegativeBorderCountsAsNoBorderAndBadFramesAreLeftAlone) {
     std::mt19937 rng(9);
     std::vector<uint8_t> frame(size_t(20 * 10));
     for (uint8_t& v : frame) v = uint8_t(40 + rng() % 100);
-    EXPECT_EQ(Stretched(20, 10, 1, frame, Params(2, 98, -7)), Stretched(20, 10, 1, frame, Params(2, 98, 0)));
+    EXPECT_EQ(Stretched(20, 10, 1, frame, Params(2, 98, -7)),
+              Stretched(20, 10, 1, frame, Params(2, 98, 0)));
     EXPECT_NE(Stretched(20, 10, 1, frame, Params(2, 98, 0)), frame);
     EXPECT_EQ(Stretched(20, 10, 1, {1, 2, 3}, Params(0, 100, 0)), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(Stretched(2, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8}, Params(100, 0, 0)),
