@@ -130,6 +130,26 @@ TEST(GradientDifferential, MatchesPlainTranscriptionOnRandomFrames) {
     EXPECT_GT(changed, 350) << "rounds that corrected something";
 }
 
+// Long lines with many windows and many blocks of lines, a sky with the default settings, both
+// directions one after the other as the batch run applies them.
+TEST(GradientDifferential, MatchesOnALargerSkyWithDefaults) {
+    std::mt19937 rng(99);
+    const Settings defaults;
+    for (int32_t channels : {1, 3}) {
+        Image fast = Frame(403, 301, channels, {});
+        for (int32_t y = 0; y < 301; ++y)
+            for (int32_t x = 0; x < 403 * channels; ++x)
+                fast.pixels.push_back(
+                    uint8_t(rng() % 211 == 0 ? 250 : 15 + x / 40 + y / 30 + rng() % 6));
+        Image slow = fast;
+        CorrectVerticalGradient(fast, defaults);
+        CorrectHorizontalGradient(fast, defaults);
+        oracle::CorrectVerticalGradient(slow, defaults);
+        oracle::CorrectHorizontalGradient(slow, defaults);
+        EXPECT_EQ(FirstDifference(fast, slow), "") << channels << " channels";
+    }
+}
+
 // One channel at a time, as the per-channel workers are called on their own; channel
 // addresses that do not fit the frame change nothing.
 TEST(GradientDifferential, SingleChannelWorkersMatchAndStayInTheirChannel) {
