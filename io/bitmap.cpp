@@ -74,10 +74,10 @@ struct BitmapLayout {
     uint32_t rows = 0;
     bool topDown = false;
     uint32_t bits = 0;
-    bool indexed = false;           // 1, 2, 4 or 8 bits into the colour table
-    uint32_t masks[3] = {};         // red, green, blue (16 and 32 bits)
+    bool indexed = false;    // 1, 2, 4 or 8 bits into the colour table
+    uint32_t masks[3] = {};  // red, green, blue (16 and 32 bits)
     uint64_t tableStart = 0;
-    uint64_t tableEntries = 0;      // entries in the file
+    uint64_t tableEntries = 0;  // entries in the file
     uint64_t rowsStart = 0;
     uint64_t fileStride = 0;
 };

@@ -66,7 +66,9 @@ Image Oracle(const Image& frame, const Image& dark, const Settings& s) {
 }
 
 TEST(DarkSubtraction, SaturatesAtZero) {
-    struct Case { uint8_t image, dark, expected; };
+    struct Case {
+        uint8_t image, dark, expected;
+    };
     const Case cases[] = {{10, 30, 0}, {200, 30, 170}, {30, 30, 0}, {255, 0, 255}, {0, 255, 0}};
     for (int channels : {1, 3}) {
         std::vector<uint8_t> image, dark;
@@ -223,16 +225,16 @@ TEST(HotPixelRepair, MatchesThePlainRuleOnRandomFrames) {
 }
 
 TEST(ApplyDarkFrame, SizeMismatchIsToldOnceAndReleasesTheDarkFrame) {
-    struct Case { const char* what; Image dark; };
+    struct Case {
+        const char* what;
+        Image dark;
+    };
     Image shortDark = Filled(32, 24, 1, 0);
     shortDark.pixels.pop_back();
     const Case cases[] = {
-        {"larger", Filled(64, 48, 1, 10)},
-        {"width", Filled(31, 24, 1, 10)},
-        {"height", Filled(32, 23, 1, 10)},
-        {"channels", Filled(32, 24, 3, 10)},
-        {"empty", Filled(0, 0, 1, 10)},
-        {"short buffer", shortDark},
+        {"larger", Filled(64, 48, 1, 10)}, {"width", Filled(31, 24, 1, 10)},
+        {"height", Filled(32, 23, 1, 10)}, {"channels", Filled(32, 24, 3, 10)},
+        {"empty", Filled(0, 0, 1, 10)},    {"short buffer", shortDark},
     };
     for (const Case& c : cases) {
         Image dark = c.dark;
