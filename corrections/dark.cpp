@@ -50,10 +50,10 @@ void RepairSample(uint8_t* frame, const uint8_t* dark, const RepairGeometry& g, 
         const uint8_t* d = dark + k * g.rowBytes;
         const uint8_t* f = frame + k * g.rowBytes;
         for (ptrdiff_t m = firstCol; m <= lastCol; m += g.step) {
-            if (d[m] < g.threshold) {
-                sum += f[m];
-                ++count;
-            }
+            // Without a branch: whether a neighbour is cool is as good as random.
+            const int32_t cool = d[m] < g.threshold;
+            sum += f[m] & -cool;
+            count += cool;
         }
     }
     if (count > 0) frame[i * g.rowBytes + x] = uint8_t(sum / count);
