@@ -72,7 +72,7 @@ std::vector<uint8_t> Build(const Bmp& b) {
         std::vector<uint8_t> row(stride, 0);
         for (uint32_t j = 0; j < w; ++j) {
             const uint64_t v = b.pixels[r * w + j];
-            if (b.bits == 0) break;
+            if (b.bits == 0 || (b.bits < 8 && 8 % b.bits != 0)) break;  // depths never read
             if (b.bits < 8) {
                 const uint32_t bit = j * b.bits;
                 row[bit / 8] |= uint8_t(v << (8 - b.bits - bit % 8));
