@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "corrections/dark.h"
+#include "corrections/gradient.h"
+#include "corrections/stretch.h"
+#include "io/bitmap.h"
 #include "io/frame_sink.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"
@@ -51,11 +55,17 @@ void RunBatch(Windowing& w) {
 
     w.clearPreview();
 
+    std::string message;
+    const bool useDark = settings.SubDark || settings.Hot;
+    if (useDark && !LoadDarkFrame(settings, message)) {
+        ShowFailure(w, message);
+        return;
+    }
+
     w.beginWaitCursor();
     g_busy = 1;
     g_lastRun.started = true;
 
-    std::string message;
     int32_t more = ReadNextFrame(settings, message);
     ShowFailure(w, message);
     while (more) {
@@ -65,6 +75,15 @@ void RunBatch(Windowing& w) {
             w.messageBox("Press ESC to stop processing", "Info", Buttons::Ok, Owner::MainWindow);
 
         Image& frame = ImageBuffer();
+        if (useDark) {
+            message.clear();
+            ApplyDarkFrame(frame, DarkImage(), settings, message);
+            ShowFailure(w, message);
+        }
+        if (settings.Vert) CorrectVerticalGradient(frame, settings);
+        if (settings.Horiz) CorrectHorizontalGradient(frame, settings);
+        if (settings.Stretch) StretchHistogram(frame, settings);
+
         w.showFrame(frame, ReadPosition(), InputStreamInfo().dwLength);
 
         message.clear();

@@ -2,11 +2,11 @@
 # Installs the Debian packages Kestrel needs when they are missing. Usage:
 #   scripts/ensure-packages.sh build|test
 # "build" is what compiling and running needs; "test" adds the independent tools the tests
-# compare against (FFmpeg).
+# compare against (FFmpeg, ImageMagick).
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
-test_packages=(ffmpeg time)
+test_packages=(ffmpeg imagemagick time)
 
 wanted=("${build_packages[@]}")
 case "${1:-build}" in
