@@ -1,13 +1,13 @@
 #include "io/bitmap.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "io/avi_format.h"
 #include "io/byte_io.h"
 #include "io/decode.h"
 #include "io/file.h"
+#include "io/pixel_masks.h"
 
 namespace kestrel {
 
@@ -23,50 +23,7 @@ constexpr uint64_t kMasksBytes = 12;
 constexpr uint64_t kHeadBytes = kMasksOffset + kMasksBytes;
 constexpr uint32_t kPaletteEntryBytes = 4;  // RGBQUAD: blue, green, red, unused
 
-// Layouts of BI_RGB pictures: red, green, blue masks.
-constexpr uint32_t kMask555[3] = {0x7C00, 0x03E0, 0x001F};
-constexpr uint32_t kMask888[3] = {0xFF0000, 0x00FF00, 0x0000FF};
-
 Image g_dark{-1, -1, 1, {}};
-
-// One channel of a 16- or 32-bit pixel, widened or narrowed to 8 bits.
-struct Channel {
-    uint32_t mask = 0;
-    uint32_t shift = 0;
-    uint32_t drop = 0;  // low bits dropped from a channel wider than 8 bits
-    uint8_t widen[256] = {};
-
-    uint8_t operator()(uint32_t pixel) const { return widen[((pixel & mask) >> shift) >> drop]; }
-};
-
-// A mask must be one run of set bits inside the pixel.
-bool UsableMask(uint32_t mask, uint32_t bits) {
-    if (mask == 0 || (bits < 32 && (mask >> bits) != 0)) return false;
-    const uint32_t run = mask >> std::countr_zero(mask);
-    return (run & (run + 1)) == 0;
-}
-
-// Repeats the bits of an n-bit value so that its top value becomes 255 (5 bits v give
-// v << 3 | v >> 2), as decoders of 5-5-5 pictures do.
-uint8_t WidenTo8(uint32_t v, uint32_t bits) {
-    uint32_t out = 0, filled = 0;
-    while (filled < 8) {
-        out = out << bits | v;
-        filled += bits;
-    }
-    return uint8_t(out >> (filled - 8));
-}
-
-Channel MakeChannel(uint32_t mask) {
-    Channel c;
-    c.mask = mask;
-    c.shift = uint32_t(std::countr_zero(mask));
-    const uint32_t bits = uint32_t(std::popcount(mask));
-    c.drop = bits > 8 ? bits - 8 : 0;
-    const uint32_t kept = std::min<uint32_t>(bits, 8);
-    for (uint32_t v = 0; v < (1u << kept); ++v) c.widen[v] = WidenTo8(v, kept);
-    return c;
-}
 
 // Where the picture's parts are in the file and how its rows are turned into pixels.
 struct BitmapLayout {
@@ -150,7 +107,7 @@ bool ReadLayout(File& file, uint64_t fileSize, BitmapLayout& out) {
     return true;
 }
 
-void ConvertRow(const BitmapLayout& f, const uint8_t (*lut)[3], const Channel* channels,
+void ConvertRow(const BitmapLayout& f, const uint8_t (*lut)[3], const MaskedChannel* channels,
                 const uint8_t* src, uint8_t* dst) {
     const size_t width = f.width;
     if (f.indexed) {
@@ -196,9 +153,9 @@ bool ReadBitmapFile(const std::string& fileName, int32_t& width, int32_t& height
             return false;
         for (size_t i = 0; i < entries; ++i) std::memcpy(lut[i], &table[kPaletteEntryBytes * i], 3);
     }
-    Channel channels[3];
+    MaskedChannel channels[3];
     if (f.bits == 16 || f.bits == 32)
-        for (int c = 0; c < 3; ++c) channels[c] = MakeChannel(f.masks[c]);
+        for (int c = 0; c < 3; ++c) channels[c] = MaskedChannel::From(f.masks[c]);
 
     const size_t stride = Stride24(f.width);
     std::vector<uint8_t> out(stride * f.rows);

@@ -1,18 +1,16 @@
 #include "io/decode.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "io/byte_io.h"
 #include "io/image.h"
+#include "io/pixel_masks.h"
 
 namespace kestrel {
 
 namespace {
 
-constexpr uint32_t kMask555[3] = {0x7C00, 0x03E0, 0x001F};
-constexpr uint32_t kMask888[3] = {0xFF0000, 0x00FF00, 0x0000FF};
 constexpr size_t kColourTableBytes = 4 * kDibColourTableEntries;
 
 void StoreU32(uint8_t* p, uint32_t v) {
@@ -21,25 +19,6 @@ void StoreU32(uint8_t* p, uint32_t v) {
 void StoreU16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
-}
-
-// A channel mask must be one run of set bits inside the pixel.
-bool UsableMask(uint32_t mask, uint32_t bits) {
-    if (mask == 0 || (bits < 32 && (mask >> bits) != 0)) return false;
-    const uint32_t run = mask >> std::countr_zero(mask);
-    return (run & (run + 1)) == 0;
-}
-
-// Widens an n-bit value to 8 bits by repeating its bits, so the top value becomes 255:
-// 5 bits v give (v << 3) | (v >> 2).
-uint8_t WidenTo8(uint32_t v, int bits) {
-    uint32_t out = 0;
-    int filled = 0;
-    while (filled < 8) {
-        out = out << bits | v;
-        filled += bits;
-    }
-    return uint8_t(out >> (filled - 8));
 }
 
 }  // namespace
@@ -119,15 +98,7 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
 bool DibDecoder::open(const uint8_t* strf, size_t size) {
     close();
     if (!DescribePicture(strf, size, format_)) return false;
-    for (int c = 0; c < 3; ++c) {
-        const uint32_t mask = format_.masks[c];
-        if (mask == 0) continue;
-        const int bits = std::popcount(mask);
-        shift_[c] = uint32_t(std::countr_zero(mask));
-        drop_[c] = bits > 8 ? uint32_t(bits - 8) : 0;
-        const int kept = std::min(bits, 8);
-        for (uint32_t v = 0; v < (1u << kept); ++v) expand_[c][v] = WidenTo8(v, kept);
-    }
+    for (int c = 0; c < 3; ++c) channels_[c] = MaskedChannel::From(format_.masks[c]);
     open_ = true;
     return true;
 }
@@ -280,9 +251,7 @@ void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
     uint8_t* pixels = dib_.data() + (dib_.size() - stride * rows);
     const bool plain32 = layout == PixelLayout::Rgb32 &&
                          std::equal(std::begin(kMask888), std::end(kMask888), format_.masks);
-    auto channel = [this](int c, uint32_t v) {
-        return expand_[c][((v & format_.masks[c]) >> shift_[c]) >> drop_[c]];
-    };
+    auto channel = [this](int c, uint32_t v) { return channels_[c](v); };
     for (size_t r = 0; r < rows; ++r) {
         const uint8_t* s = src + r * rowBytes;
         uint8_t* d = pixels + (format_.topDown ? rows - 1 - r : r) * stride;

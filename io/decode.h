@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
+#include "io/pixel_masks.h"
 
 namespace kestrel {
 
@@ -91,9 +92,7 @@ private:
     // The chunk being decoded.
     enum class Pending { None, Repeat, Short, Direct, Convert } pending_ = Pending::None;
     size_t rowBytes_ = 0;
-    uint8_t expand_[3][256] = {};  // channel value -> 8 bits, per mask (Rgb16, Rgb32)
-    uint32_t shift_[3] = {};
-    uint32_t drop_[3] = {};  // low bits dropped from channels wider than 8 bits
+    MaskedChannel channels_[3];  // red, green, blue (Rgb16, Rgb32)
 };
 
 }  // namespace kestrel
