@@ -250,35 +250,30 @@ TEST_F(AviReaderTest, AbsurdSizesAreNotTrusted) {
     const auto expected = DataOf(avi.chunks, k00db, k00dc);
     const BuiltAvi built = BuildAvi(avi);
 
-    std::vector<uint8_t> bytes = built.bytes;
-    PatchU32(bytes, 4, 0xFFFFFFFFu);  // RIFF larger than the file
-    ASSERT_EQ(Open(bytes), AviReadStatus::Ok);
-    EXPECT_EQ(Frames(), expected);
-
-    bytes = built.bytes;
-    PatchU32(bytes, 4, 0);  // never patched by its writer
-    ASSERT_EQ(Open(bytes), AviReadStatus::Ok);
-    EXPECT_EQ(Frames(), expected);
-
-    bytes = built.bytes;
-    PatchU32(bytes, 16, 0x7FFFFFF0u);  // hdrl larger than the file
-    EXPECT_EQ(Open(bytes), AviReadStatus::NotAvi);
-
-    bytes = built.bytes;
-    PatchU32(bytes, built.moviFourcc - 4, 0xFFFFFFF0u);  // movi larger than the file
-    ASSERT_EQ(Open(bytes), AviReadStatus::Ok);
-    EXPECT_EQ(Frames(), expected);
-
-    bytes = built.bytes;
-    PatchU32(bytes, built.chunkOffsets[1] + 4, 0xFFFFFFF0u);  // a chunk larger than the file
-    ASSERT_EQ(Open(bytes), AviReadStatus::Ok);
-    ASSERT_EQ(reader_.frameCount(), 1u);
-    EXPECT_EQ(Frames()[0], expected[0]);
-
-    // A strh that claims the rest of its list swallows the strf behind it.
-    bytes = built.bytes;
-    PatchU32(bytes, 12 + 12 + 8 + 56 + 12 + 4, 0xFFFF);
-    EXPECT_EQ(Open(bytes), AviReadStatus::BadFormat);
+    const struct {
+        const char* what;
+        size_t at;
+        uint32_t value;
+        AviReadStatus status;
+        size_t frames;
+    } cases[] = {
+        {"RIFF larger than the file", 4, 0xFFFFFFFFu, AviReadStatus::Ok, 3},
+        {"RIFF size never patched by its writer", 4, 0, AviReadStatus::Ok, 3},
+        {"hdrl larger than the file", 16, 0x7FFFFFF0u, AviReadStatus::NotAvi, 0},
+        {"movi larger than the file", built.moviFourcc - 4, 0xFFFFFFF0u, AviReadStatus::Ok, 3},
+        {"a chunk larger than the file", built.chunkOffsets[1] + 4, 0xFFFFFFF0u,
+         AviReadStatus::Ok, 1},
+        // A strh that claims the rest of its list swallows the strf behind it.
+        {"strh too large", 12 + 12 + 8 + 56 + 12 + 4, 0xFFFF, AviReadStatus::BadFormat, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> bytes = built.bytes;
+        PatchU32(bytes, c.at, c.value);
+        ASSERT_EQ(Open(bytes), c.status) << c.what;
+        if (c.status != AviReadStatus::Ok) continue;
+        EXPECT_EQ(Frames(), std::vector(expected.begin(), expected.begin() + ptrdiff_t(c.frames)))
+            << c.what;
+    }
 }
 
 TEST_F(AviReaderTest, EveryCutOfAFileKeepsItsWholeChunks) {

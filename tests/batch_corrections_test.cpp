@@ -10,8 +10,8 @@
 #include "corrections/stretch.h"
 #include "io/avi_format.h"
 #include "io/bitmap.h"
-#include "io/byte_io.h"
 #include "settings/settings.h"
+#include "support/bmp_builder.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/scripted_windowing.h"
@@ -28,23 +28,9 @@ using Log = std::vector<std::string>;
 
 constexpr int kW = 40, kH = 36, kFrames = 3;
 
-// A 24-bit bitmap, bottom row first, every sample `value`.
+// A 24-bit bitmap, every sample `value`.
 std::vector<uint8_t> FlatBitmap(int width, int height, uint8_t value) {
-    const uint32_t stride = Stride24(uint32_t(width));
-    std::vector<uint8_t> b = {'B', 'M'};
-    PutU32(b, 54 + stride * uint32_t(height));
-    PutU32(b, 0);
-    PutU32(b, 54);
-    BitmapInfoHeader h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biBitCount = 24;
-    AppendBitmapInfoHeader(b, h);
-    for (int y = 0; y < height; ++y) {
-        b.insert(b.end(), 3 * size_t(width), value);
-        b.insert(b.end(), stride - 3 * size_t(width), 0);
-    }
-    return b;
+    return test::BuildBmp(test::Bmp(width, height).Fill(0x010101u * value));
 }
 
 class BatchCorrections : public ::testing::Test {

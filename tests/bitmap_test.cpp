@@ -1,127 +1,41 @@
 #include "io/bitmap.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <random>
 
-#include "io/avi_format.h"
 #include "io/byte_io.h"
+#include "support/bmp_builder.h"
+#include "support/files.h"
+#include "support/process.h"
 
 namespace kestrel {
 namespace {
 
 using Bgr = std::array<uint8_t, 3>;
+using test::Bmp;
 
 constexpr uint32_t kBiRle8 = 1, kBiRle4 = 2, kBiJpeg = 4, kBiPng = 5, kBiAlphaBitfields = 6;
 
-// A bitmap file as its writer would lay it out. Pixel values are raw: colour-table indices,
-// packed 16- or 32-bit values, or 0xRRGGBB for 24 bits, top row first.
-struct Bmp {
-    int32_t width = 0;
-    int32_t height = 0;  // negative: stored top row first
-    uint16_t bits = 24;
-    uint32_t compression = kBiRgb;
-    uint32_t infoSize = 40;
-    uint32_t clrUsed = 0;
-    std::vector<uint32_t> table;      // 0xRRGGBB entries, written after the header (and masks)
-    std::vector<uint32_t> masks;      // red, green, blue: after a 40-byte header, else inside it
-    size_t gap = 0;                   // bytes between the table and the rows
-    std::optional<uint32_t> offBits;  // default: where the rows are
-    std::vector<uint32_t> pixels;
-
-    Bmp(int32_t w, int32_t h, uint16_t depth = 24) : width(w), height(h), bits(depth) {}
-    Bmp& Compress(uint32_t c) { return compression = c, *this; }
-    Bmp& Info(uint32_t size) { return infoSize = size, *this; }
-    Bmp& Used(uint32_t n) { return clrUsed = n, *this; }
-    Bmp& Table(std::vector<uint32_t> t) { return table = std::move(t), *this; }
-    Bmp& Masks(std::vector<uint32_t> m) { return masks = std::move(m), *this; }
-    Bmp& Gap(size_t n) { return gap = n, *this; }
-    Bmp& Off(uint32_t at) { return offBits = at, *this; }
-    Bmp& Pixels(std::vector<uint32_t> p) { return pixels = std::move(p), *this; }
-};
-
-std::vector<uint8_t> Build(const Bmp& b) {
-    std::vector<uint8_t> info;
-    PutU32(info, b.infoSize);
-    PutI32(info, b.width);
-    PutI32(info, b.height);
-    PutU16(info, 1);
-    PutU16(info, b.bits);
-    PutU32(info, b.compression);
-    for (int i = 0; i < 3; ++i) PutU32(info, 0);  // biSizeImage, resolutions
-    PutU32(info, b.clrUsed);
-    PutU32(info, 0);
-    for (uint32_t m : b.masks) PutU32(info, m);
-    if (b.infoSize > 40) info.resize(std::max<size_t>(info.size(), b.infoSize), 0);
-    for (uint32_t c : b.table) PutU32(info, c & 0xFFFFFF);
-    info.resize(info.size() + b.gap, 0xEE);
-
-    std::vector<uint8_t> rows;
-    const uint32_t w = uint32_t(b.width), h = uint32_t(std::abs(b.height));
-    const size_t stride = (size_t(w) * b.bits + 31) / 32 * 4;
-    for (uint32_t fr = 0; fr < h; ++fr) {
-        const uint32_t r = b.height > 0 ? h - 1 - fr : fr;
-        std::vector<uint8_t> row(stride, 0);
-        for (uint32_t j = 0; j < w; ++j) {
-            const uint64_t v = b.pixels[r * w + j];
-            if (b.bits == 0 || (b.bits < 8 && 8 % b.bits != 0)) break;  // depths never read
-            if (b.bits < 8) {
-                const uint32_t bit = j * b.bits;
-                row[bit / 8] |= uint8_t(v << (8 - b.bits - bit % 8));
-            } else {
-                for (uint32_t k = 0; k < b.bits / 8u; ++k)
-                    row[j * b.bits / 8 + k] = uint8_t(v >> 8 * k);
-            }
-        }
-        rows.insert(rows.end(), row.begin(), row.end());
-    }
-    std::vector<uint8_t> file;
-    PutU16(file, kBitmapFileType);
-    PutU32(file, uint32_t(14 + info.size() + rows.size()));
-    PutU32(file, 0);
-    PutU32(file, b.offBits.value_or(uint32_t(14 + info.size())));
-    PutBytes(file, info.data(), info.size());
-    PutBytes(file, rows.data(), rows.size());
-    return file;
-}
-
+std::vector<uint8_t> Build(const Bmp& b) { return test::BuildBmp(b); }
 Bgr FromRgb(uint32_t rgb) { return {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16)}; }
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 bool Shell(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return test::RunCommand(command + " >/dev/null 2>&1").status == 0;
 }
 
 class BitmapTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char templ[] = "/tmp/kestrel-bitmap-XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
-        saved_ = DarkImage();
-    }
-    void TearDown() override {
-        DarkImage() = saved_;
-        std::filesystem::remove_all(dir_);
-    }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    void SetUp() override { saved_ = DarkImage(); }
+    void TearDown() override { DarkImage() = saved_; }
+    std::string Path(const std::string& name) const { return dir_.file(name); }
     std::string Write(const std::vector<uint8_t>& bytes, const std::string& name = "dark.bmp") {
-        const std::string p = Path(name);
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return p;
+        EXPECT_TRUE(test::WriteFileBytes(Path(name), bytes));
+        return Path(name);
     }
     // Reads a file and returns its pixels as tight blue-green-red rows, checking the block.
     std::optional<std::vector<uint8_t>> Read(const std::string& path, int32_t& w, int32_t& h) {
@@ -144,7 +58,7 @@ protected:
         return !ok;
     }
 
-    std::string dir_;
+    test::TempDir dir_;
     Image saved_;
 };
 
@@ -239,31 +153,6 @@ TEST_F(BitmapTest, ConvertsEveryLayoutTopRowFirst) {
     }
 }
 
-TEST_F(BitmapTest, RowsStartAfterTheTableOfTheUsualFiles) {
-    struct Case {
-        uint16_t bits;
-        uint32_t clrUsed;
-        size_t tableEntries;
-        size_t rowsAt;
-    };
-    for (const Case& c :
-         {Case{8, 0, 256, 1078}, Case{8, 16, 16, 118}, Case{24, 2, 2, 62}, Case{24, 0, 0, 54}}) {
-        Bmp b = Bmp(5, 1, c.bits).Used(c.clrUsed).Table(std::vector<uint32_t>(c.tableEntries, 0));
-        if (!b.table.empty()) b.table[0] = 0x102030;
-        b.offBits = 0;
-        b.pixels.assign(5, 1);
-        std::vector<uint8_t> file = Build(b);
-        ASSERT_EQ(file.size(), c.rowsAt + DibStride(5, c.bits));
-        // A marker in the first row byte of the first pixel shows where the rows were taken.
-        file[c.rowsAt] = 0;
-        int32_t w, h;
-        const auto got = Read(Write(file), w, h);
-        ASSERT_TRUE(got.has_value()) << c.rowsAt;
-        EXPECT_EQ((*got)[0], c.bits == 8 ? 0x30 : 0) << c.rowsAt;
-        EXPECT_EQ((*got)[3], c.bits == 8 ? 0 : 1) << c.rowsAt;
-    }
-}
-
 Bmp Primaries(int32_t height) {
     return Bmp(4, height).Pixels(
         {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x000000, 0x808080, 0x123456, 0xFEDCBA});
@@ -314,7 +203,7 @@ TEST_F(BitmapTest, FailedLoadLeavesTheDarkImageAsItWas) {
     const Image before = DarkImage();
     std::vector<uint8_t> notBm = Build(Primaries(2));
     notBm[1] = 'A';
-    for (const std::string& name : {Path("missing.bmp"), dir_, Write(notBm, "ba.bmp"),
+    for (const std::string& name : {Path("missing.bmp"), dir_.path(), Write(notBm, "ba.bmp"),
                                     Write({}, "empty.bmp"), std::string()}) {
         s.DarkFrame = name;
         EXPECT_FALSE(LoadDarkFrame(s, message));
@@ -440,7 +329,7 @@ protected:
         const std::string raw = bmp + ".raw";
         if (!Shell("ffmpeg -v error -y -i '" + bmp + "' -f rawvideo -pix_fmt bgr24 '" + raw + "'"))
             return {};
-        return ReadAll(raw);
+        return test::ReadFileBytes(raw);
     }
     // FFmpeg widens 4-bit channels by shifting (15 becomes 240); this reader repeats the bits,
     // so that the top value stays white (15 becomes 255).
@@ -460,7 +349,7 @@ protected:
 };
 
 TEST_F(BitmapToolsTest, ReadsEveryFfmpegLayout) {
-    if (!Shell("ffmpeg -version")) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     for (const char* fmt : {"bgr24", "pal8", "gray", "rgb555le", "rgb565le", "rgb444le", "bgra",
                             "monob", "rgb4_byte"}) {
         const std::string bmp = Path(std::string(fmt) + ".bmp");
@@ -484,13 +373,11 @@ TEST_F(BitmapToolsTest, ReadsEveryFfmpegLayout) {
 }
 
 TEST_F(BitmapToolsTest, ReadsImageMagickFiles) {
-    FILE* version = popen("convert -version 2>/dev/null", "r");
-    char line[256] = {};
-    const bool imageMagick = version && std::fgets(line, sizeof line, version) &&
-                             std::string(line).find("ImageMagick") != std::string::npos;
-    if (version) pclose(version);
+    const bool imageMagick =
+        test::RunCommand("convert -version 2>/dev/null").output.find("ImageMagick") !=
+        std::string::npos;
     if (!imageMagick) GTEST_SKIP() << "convert is not ImageMagick";
-    if (!Shell("ffmpeg -version")) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     const std::string src = Path("src.ppm");
     ASSERT_TRUE(
         Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=37x21 -frames:v 1 '" + src + "'"));

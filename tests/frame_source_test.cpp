@@ -193,13 +193,9 @@ TEST(DibDecoder, PaletteAndGreyPicturesEitherWayUpPaddedOrNot) {
             Bytes chunk(2 * rowBytes, 0x77);
             chunk[0] = 10, chunk[1] = 20, chunk[2] = 30;  // top row
             chunk[rowBytes] = 40, chunk[rowBytes + 1] = 50, chunk[rowBytes + 2] = 60;
-            ExpectSame(DecodeOne(VideoFormat(3, 2, 8, fcc), chunk), FromPixels(3, 2,
-                                                                               {{10, 10, 10},
-                                                                                {20, 20, 20},
-                                                                                {30, 30, 30},
-                                                                                {40, 40, 40},
-                                                                                {50, 50, 50},
-                                                                                {60, 60, 60}}));
+            std::vector<Bgr> grey;
+            for (uint8_t v : {10, 20, 30, 40, 50, 60}) grey.push_back({v, v, v});
+            ExpectSame(DecodeOne(VideoFormat(3, 2, 8, fcc), chunk), FromPixels(3, 2, grey));
         }
     }
 }

@@ -294,20 +294,10 @@ TEST(Synth, SceneHasGlowGradientsAndDriftingStars) {
 TEST(Synth, CommandLine) {
     TempDir dir;
     const std::vector<Args> bad = {
-        {"--bogus"},
-        {"stray"},
-        {"--width"},
-        {"--width", "0"},
-        {"--width", "12x"},
-        {"--height", "-5"},
-        {"--frames", "1e3"},
-        {"--fps", "0"},
-        {"--seed", ""},
-        {"--format", "rgb"},
-        {"--colour", "--format", "pal8"},
-        {"--color", "--format", "y800"},
-        {"--width", "10", "--height", "10", "--hot-pixels", "101"},
-        {"--help=yes"},
+        {"--bogus"}, {"stray"}, {"--width"}, {"--width", "0"}, {"--width", "12x"},
+        {"--height", "-5"}, {"--frames", "1e3"}, {"--fps", "0"}, {"--seed", ""},
+        {"--format", "rgb"}, {"--colour", "--format", "pal8"}, {"--color", "--format", "y800"},
+        {"--width", "10", "--height", "10", "--hot-pixels", "101"}, {"--help=yes"},
         {"--output", "same.x", "--dark", "same.x"},
     };
     for (const Args& args : bad) {
