@@ -1,0 +1,18 @@
+// kestrel: the desktop program. It reads no command line of its own.
+#include <QApplication>
+
+#include "app/main_window.h"
+#include "app/qt_windowing.h"
+#include "settings/settings_file.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    kestrel::MainWindow window;
+    // Setup, and on its OK the first run, happen here, before the event loop.
+    window.startUp();
+    int code = window.closed() ? 0 : app.exec();
+    if (!kestrel::SaveSettings())
+        window.windowing().messageBox("Can't save settings to " + kestrel::SettingsFilePath(),
+                                      "Error", kestrel::Buttons::Ok, kestrel::Owner::None);
+    return code;
+}
