@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
 
@@ -33,6 +34,8 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::startUp() {
     show();
+    // The first paint needs the window on the screen; Setup opens over a black window.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     preview_->repaint();
     LoadSettings();
     command(kCommandProcess);
