@@ -4,9 +4,20 @@
 #include <QLabel>
 #include <QPushButton>
 
+// The pictures live in a static library, whose resource registration no linker keeps unless
+// something refers to it.
+static void LoadPictures() {
+    static bool loaded = [] {
+        Q_INIT_RESOURCE(kestrel);
+        return true;
+    }();
+    (void)loaded;
+}
+
 namespace kestrel {
 
 QIcon AppIcon() {
+    LoadPictures();
     QIcon icon;
     icon.addFile(":/icons/107-32.png", QSize(32, 32));
     icon.addFile(":/icons/108-16.png", QSize(16, 16));
@@ -17,6 +28,7 @@ AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner) {
     setWindowTitle("About");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
+    LoadPictures();
     auto* picture = new QLabel(this);
     picture->setObjectName("icon");
     picture->setPixmap(QPixmap(":/icons/107-32.png"));

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs when they are missing. Usage:
 #   scripts/ensure-packages.sh build|test
-# "build" is what compiling and running needs; "test" adds the independent tools the tests
+# "build" is what compiling and running needs (the desktop program included); "test" adds the independent tools the tests
 # compare against (FFmpeg).
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+# The desktop program is part of the build: Qt 6, and Xvfb for its tests and screenshots.
+build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev qt6-base-dev xvfb xauth)
 test_packages=(ffmpeg time)
 
 wanted=("${build_packages[@]}")

@@ -25,12 +25,14 @@ def png(path, size, pixels):
 
 
 def inside_wing(u, v):
-    # A stylised kestrel seen from below: swept wings, a short body and a fanned tail,
-    # in a unit square centred on (0, 0), y growing downwards.
-    body = (u / 0.12) ** 2 + ((v + 0.05) / 0.42) ** 2 <= 1
-    wing = abs(u) <= 0.85 and -0.25 + 0.55 * abs(u) ** 1.4 <= v <= -0.05 + 0.35 * abs(u) ** 1.2
-    tail = 0.25 <= v <= 0.55 and abs(u) <= 0.08 + 0.25 * (v - 0.25)
-    return body or wing or tail
+    # A stylised kestrel seen from below: small head, pointed wings bent at the wrist, a long
+    # fanned tail; in a unit square centred on (0, 0), y growing downwards.
+    a = abs(u)
+    head = u * u + (v + 0.34) ** 2 <= 0.085 ** 2
+    body = (u / 0.11) ** 2 + ((v + 0.02) / 0.28) ** 2 <= 1
+    wing = a <= 0.92 and -0.10 - 0.30 * a + 0.45 * a * a <= v <= 0.12 - 0.12 * a ** 0.8
+    tail = 0.18 <= v <= 0.58 and a <= 0.06 + 0.22 * (v - 0.18)
+    return head or body or wing or tail
 
 
 def draw(size, samples=4):

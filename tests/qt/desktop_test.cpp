@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>
@@ -113,15 +114,23 @@ private slots:
     void acceleratorsAndMenuFromTheEventLoop() {
         MainWindow w;
         w.show();
+        QCOMPARE(w.windowIcon().availableSizes(),
+                 QList<QSize>({QSize(32, 32), QSize(16, 16)}));
         int abouts = 0;
+        bool pictureShown = true;
         for (auto [key, text] : {std::pair{Qt::Key_Question, "?"}, std::pair{Qt::Key_Slash, "/"}}) {
             int before = abouts;
-            ClickWhenShown("About", "ok", [&](QWidget*) { ++abouts; });
+            ClickWhenShown("About", "ok", [&](QWidget* about) {
+                ++abouts;
+                auto* icon = about->findChild<QLabel*>("icon");
+                pictureShown = pictureShown && icon && icon->pixmap().size() == QSize(32, 32);
+            });
             QCoreApplication::postEvent(&w, new QKeyEvent(QEvent::KeyPress, key,
                                                           Qt::AltModifier, text));
             QTRY_COMPARE(abouts, before + 1);
             QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
         }
+        QVERIFY(pictureShown);
         bool setupSeen = false;
         ClickWhenShown("Setup", "cancel", [&](QWidget*) { setupSeen = true; });
         QTimer::singleShot(0, MenuAction(w, "&Process"), &QAction::trigger);
