@@ -2,8 +2,6 @@
 #include <QApplication>
 
 #include "app/main_window.h"
-#include "app/qt_windowing.h"
-#include "settings/settings_file.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -11,8 +9,6 @@ int main(int argc, char** argv) {
     // Setup, and on its OK the first run, happen here, before the event loop.
     window.startUp();
     int code = window.closed() ? 0 : app.exec();
-    if (!kestrel::SaveSettings())
-        window.windowing().messageBox("Can't save settings to " + kestrel::SettingsFilePath(),
-                                      "Error", kestrel::Buttons::Ok, kestrel::Owner::None);
+    window.saveSettingsAtExit();
     return code;
 }

@@ -41,6 +41,12 @@ void MainWindow::startUp() {
     command(kCommandProcess);
 }
 
+void MainWindow::saveSettingsAtExit() {
+    if (!SaveSettings())
+        windowing_->messageBox("Can't save settings to " + SettingsFilePath(), "Error", Buttons::Ok,
+                               Owner::None);
+}
+
 void MainWindow::command(int id) {
     if (Busy()) {
         ++pendingCommands_;

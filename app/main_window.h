@@ -28,6 +28,9 @@ public:
     // counted as pending, for the run to answer.
     void command(int id);
 
+    // Saves the settings as the program ends; a failure is told in a box before it ends.
+    void saveSettingsAtExit();
+
     // True once the window has closed for good: the application is to end.
     bool closed() const { return closed_; }
     // True once the user asked to close the window during a run.

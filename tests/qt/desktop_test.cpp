@@ -175,7 +175,13 @@ private slots:
                 modal->close();
             }
         });
+        // Every pass of the run's event draining records the title.
+        QStringList titles;
+        QTimer titleWatch;
+        titleWatch.setInterval(0);
+        connect(&titleWatch, &QTimer::timeout, [&] { titles << w.windowTitle(); });
         ClickWhenShown("Setup", "ok", [&](QWidget*) {
+            titleWatch.start();
             QTimer::singleShot(0, &w, [&] {
                 MenuAction(w, "&About ...")->trigger();
                 MenuAction(w, "E&xit")->trigger();
@@ -185,7 +191,9 @@ private slots:
             watchdog.start();
         });
         w.startUp();
+        titleWatch.stop();
         QCOMPARE(boxes, std::vector<std::string>(2, "Info: Press ESC to stop processing [main]"));
+        QVERIFY(titles.contains("Kestrel - frame 11 of 12"));
         QCOMPARE(LastRun().framesWritten, 12);
         QCOMPARE(CountFrames(dir.file("out.avi")), size_t(12));
         QVERIFY(w.isVisible());
@@ -221,6 +229,55 @@ private slots:
         std::vector<uint8_t> gui = ReadFileBytes(dir.file("gui.avi"));
         QVERIFY(!gui.empty());
         QVERIFY(gui == ReadFileBytes(dir.file("cli.avi")));
+    }
+
+    void escapeHeldDownStopsAtTheNextFrame() {
+        TempDir dir;
+        QVERIFY(WriteTestVideo(dir.file("in.avi"), 16, 12, 40));
+        StoreSettings(dir.file("in.avi"), dir.file("out.avi"), "", false);
+        MainWindow w;
+        ClickWhenShown("Setup", "ok", [&](QWidget*) {
+            QTimer::singleShot(0, &w, [&] {
+                QCoreApplication::postEvent(&w, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape,
+                                                              Qt::NoModifier));
+            });
+        });
+        w.startUp();
+        int written = LastRun().framesWritten;
+        QVERIFY(written > 0 && written < 40);
+        QCOMPARE(CountFrames(dir.file("out.avi")), size_t(written));
+        QVERIFY(w.isVisible());
+
+        // Released, the next run goes to the end.
+        QCoreApplication::postEvent(&w, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Escape,
+                                                      Qt::NoModifier));
+        QCoreApplication::processEvents();
+        MessageBoxHook() = [](QWidget*, const std::string&, const std::string&, Buttons) {
+            return kIdYes;
+        };
+        ClickWhenShown("Setup", "ok");
+        w.command(kCommandProcess);
+        QCOMPARE(LastRun().framesWritten, 40);
+    }
+
+    void unsavableSettingsAreToldAtExit() {
+        TempDir dir;
+        QVERIFY(WriteFileBytes(dir.file("not-a-folder"), {'x'}));
+        QByteArray home = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir.file("not-a-folder")));
+        std::string told;
+        MessageBoxHook() = [&](QWidget* owner, const std::string& text,
+                               const std::string& caption, Buttons) {
+            told = caption + ": " + text + (owner ? " [owned]" : "");
+            return kIdOk;
+        };
+        MainWindow w;
+        w.saveSettingsAtExit();
+        qputenv("XDG_CONFIG_HOME", home);
+        QCOMPARE(told, "Error: Can't save settings to " + dir.file("not-a-folder") + "/Kestrel.ini");
+        told.clear();
+        w.saveSettingsAtExit();
+        QCOMPARE(told, std::string());
     }
 
     void closingDuringARunCompletesTheOutputAndEnds() {
