@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kestrel needs when they are missing. Usage:
 #   scripts/ensure-packages.sh build|test
-# "build" is what compiling and running needs; "test" adds the independent tools the tests
-# compare against (FFmpeg, ImageMagick).
+# "build" is what compiling and running needs, the desktop program included; "test" adds the
+# independent tools the tests compare against (FFmpeg, ImageMagick).
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+# Qt 6 for the desktop program, and Xvfb for its screenshots.
+build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev qt6-base-dev xvfb xauth)
 test_packages=(ffmpeg imagemagick time)
 
 wanted=("${build_packages[@]}")

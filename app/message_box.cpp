@@ -1,0 +1,23 @@
+#include "app/message_box.h"
+
+namespace kestrel {
+
+MessageBoxHookFn& MessageBoxHook() {
+    static MessageBoxHookFn hook;
+    return hook;
+}
+
+int ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                   Buttons buttons, QMessageBox::Icon icon) {
+    if (MessageBoxHook()) return MessageBoxHook()(owner, text, caption, buttons);
+    bool yesNo = buttons == Buttons::YesNo;
+    QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+    box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+    if (!owner) box.setWindowModality(Qt::ApplicationModal);
+    int pressed = box.exec();
+    if (!yesNo) return kIdOk;
+    return pressed == QMessageBox::Yes ? kIdYes : kIdNo;
+}
+
+}  // namespace kestrel

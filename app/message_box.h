@@ -1,0 +1,24 @@
+// Every message box of the desktop program goes through here, so that a test can answer it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <QMessageBox>
+
+#include "app/windowing.h"
+
+class QWidget;
+
+namespace kestrel {
+
+// When set, takes the place of the box and returns the button "pressed".
+using MessageBoxHookFn = std::function<int(QWidget* owner, const std::string& text,
+                                           const std::string& caption, Buttons buttons)>;
+MessageBoxHookFn& MessageBoxHook();
+
+// Modal; kIdOk, kIdYes or kIdNo.
+int ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                   Buttons buttons, QMessageBox::Icon icon);
+
+}  // namespace kestrel

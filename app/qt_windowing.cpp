@@ -1,0 +1,58 @@
+#include "app/qt_windowing.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "app/preview.h"
+#include "settings/settings.h"
+#include "settings/setup_dialog.h"
+
+namespace kestrel {
+
+std::string ProgressTitle(int32_t position, uint32_t length) {
+    std::string title = std::string(kWindowTitle) + " - frame " + std::to_string(int64_t(position) + 1);
+    if (length > 0) title += " of " + std::to_string(length);
+    return title;
+}
+
+int QtWindowing::messageBox(const std::string& text, const std::string& caption,
+                            Buttons buttons, Owner owner) {
+    QMessageBox::Icon icon = buttons == Buttons::YesNo ? QMessageBox::Question
+                             : caption == "Error"      ? QMessageBox::Critical
+                                                       : QMessageBox::Information;
+    return ShowMessageBox(owner == Owner::MainWindow ? &window_ : nullptr, text, caption, buttons,
+                          icon);
+}
+
+int QtWindowing::setupDialog() {
+    SetupDialog dialog(AppSettings(), &window_);
+    return dialog.exec() == QDialog::Accepted ? kIdOk : kIdCancel;
+}
+
+bool QtWindowing::escapeDown() { return window_.closeRequested() || escape_.down(); }
+
+bool QtWindowing::drainUntilCommand() {
+    // Commands that arrive meanwhile are held by the window as pending, not carried out.
+    if (window_.takePendingCommand()) return true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return window_.takePendingCommand();
+}
+
+void QtWindowing::clearPreview() { window_.preview().clear(); }
+
+void QtWindowing::showFrame(const Image&, int32_t position, uint32_t length) {
+    window_.setWindowTitle(QString::fromStdString(ProgressTitle(position, length)));
+    // At once: the frame is on the screen before it is written.
+    window_.preview().repaint();
+}
+
+void QtWindowing::beginWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void QtWindowing::endWaitCursor() {
+    QGuiApplication::restoreOverrideCursor();
+    window_.setWindowTitle(kWindowTitle);
+}
+
+}  // namespace kestrel
