@@ -98,7 +98,10 @@ void RunBatch(Windowing& w) {
     }
 
     message.clear();
-    if (!CloseVideo(message)) ShowFailure(w, message);
+    if (CloseVideo(message))
+        g_lastRun.outputComplete = g_lastRun.framesWritten > 0;
+    else
+        ShowFailure(w, message);
     w.endWaitCursor();
     g_busy = 0;
 }

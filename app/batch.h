@@ -16,6 +16,7 @@ int32_t Busy();
 struct RunSummary {
     bool started = false;       // the frame loop was reached
     int32_t framesWritten = 0;
+    bool outputComplete = false;  // the output holds those frames under its name
 };
 const RunSummary& LastRun();
 

@@ -50,15 +50,15 @@ int main(int argc, char** argv) {
 
     const RunSummary& run = LastRun();
     if (!cmd.quiet && run.started) {
-        const char* how = TerminalWindowing::Interrupted() ? " (stopped by Ctrl-C)" : "";
-        if (run.framesWritten == 0)
+        const char* how = TerminalWindowing::Interrupted() ? " (stopped)" : "";
+        if (!run.outputComplete)
             std::printf("No frame written%s\n", how);
         else
             std::printf("Wrote %d frame%s to %s in %.1f s%s\n", run.framesWritten,
                         run.framesWritten == 1 ? "" : "s", cmd.settings.OutputFile.c_str(),
                         terminal.secondsElapsed(), how);
     }
-    if (TerminalWindowing::Interrupted()) return 130;
+    if (int signal = TerminalWindowing::Interrupted()) return 128 + signal;
     if (terminal.errorShown() || terminal.overwriteRefused()) return 1;
     return 0;
 }

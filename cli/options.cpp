@@ -190,7 +190,7 @@ std::string UsageText() {
            "\n"
            "Ctrl-C stops at the next frame and completes the output.\n"
            "Exit status: 0 done, 1 an error was reported or overwriting was refused,\n"
-           "2 usage error, 130 stopped by Ctrl-C.\n";
+           "2 usage error, 130 stopped by Ctrl-C (128 + the signal for a kill or hang-up).\n";
 }
 
 }  // namespace kestrel

@@ -13,9 +13,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
-    std::signal(SIGINT, SIG_DFL);
+extern "C" void OnInterrupt(int signal) {
+    g_interrupted = signal;
+    std::signal(signal, SIG_DFL);
 }
 
 std::string Clock(double seconds) {
@@ -30,8 +30,10 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-void TerminalWindowing::InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
-bool TerminalWindowing::Interrupted() { return g_interrupted != 0; }
+void TerminalWindowing::InstallInterruptHandler() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnInterrupt);
+}
+int TerminalWindowing::Interrupted() { return int(g_interrupted); }
 
 TerminalWindowing::TerminalWindowing(bool assumeYes, bool quiet)
     : assumeYes_(assumeYes), quiet_(quiet), progressOnTerminal_(!quiet && isatty(2)) {}
@@ -58,7 +60,7 @@ int TerminalWindowing::messageBox(const std::string& text, const std::string& ca
     return kIdOk;
 }
 
-bool TerminalWindowing::escapeDown() { return Interrupted(); }
+bool TerminalWindowing::escapeDown() { return Interrupted() != 0; }
 
 void TerminalWindowing::beginWaitCursor() {
     start_ = std::chrono::steady_clock::now();

@@ -27,9 +27,11 @@ public:
     bool overwriteRefused() const { return overwriteRefused_; }
     double secondsElapsed() const;
 
-    // Makes Ctrl-C ask the run to stop at the next frame; a second Ctrl-C ends the program.
+    // Makes Ctrl-C (and a polite kill or a closed terminal) ask the run to stop at the next
+    // frame; a second one ends the program at once.
     static void InstallInterruptHandler();
-    static bool Interrupted();
+    // The signal that asked the run to stop, or 0.
+    static int Interrupted();
 
 private:
     void drawProgress(bool final);

@@ -44,7 +44,9 @@ std::string TemporaryName(const std::filesystem::path& target, std::mt19937_64& 
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string tag;
     for (int i = 0; i < 6; ++i) tag += kLetters[random() % (sizeof(kLetters) - 1)];
-    std::string name = "." + target.filename().string() + "." + tag + ".tmp";
+    // Names near the system's limit get a short temporary name of their own.
+    const std::string base = target.filename().string();
+    std::string name = "." + (base.size() > 200 ? std::string("kestrel") : base) + "." + tag + ".tmp";
     return (target.parent_path() / name).string();
 }
 

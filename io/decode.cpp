@@ -196,7 +196,10 @@ bool DibDecoder::finish(bool bytesArrived) {
     target_ = nullptr;
     switch (p) {
         case Pending::Repeat:
-            if (!hasPicture_) makeBlank();
+            if (!hasPicture_) {
+                if (!blankAllowed_) return false;
+                makeBlank();
+            }
             hasPicture_ = true;
             return true;
         case Pending::Direct:

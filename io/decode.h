@@ -74,6 +74,8 @@ public:
     bool decode(const uint8_t* data, size_t size);
 
     bool hasPicture() const { return hasPicture_; }
+    // Whether a zero-length chunk before the first picture gives a black one (the default).
+    void setBlankAllowed(bool allowed) { blankAllowed_ = allowed; }
     // The packed DIB of the last picture.
     const std::vector<uint8_t>& dib() const { return dib_; }
 
@@ -89,6 +91,7 @@ private:
     std::vector<uint8_t> chunk_;
     uint8_t* target_ = nullptr;
     bool hasPicture_ = false;
+    bool blankAllowed_ = true;
     // The chunk being decoded.
     enum class Pending { None, Repeat, Short, Direct, Convert } pending_ = Pending::None;
     size_t rowBytes_ = 0;

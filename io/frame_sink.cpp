@@ -153,6 +153,8 @@ bool CloseVideo(std::string& message) {
     g_writePosition = -1;
     CloseInputVideo();
     bool ok = true;
+    // An output whose first frame could not be stored holds nothing worth an existing file.
+    if (g_writer.isOpen() && g_writer.chunksWritten() == 0) g_writer.abandon();
     if (g_writer.isOpen() && g_writer.finish() != AviWriteStatus::Ok) {
         message = kCantWriteOutput;
         ok = false;

@@ -36,15 +36,25 @@ bool DecodePosition(size_t position) {
     for (; g_nextPaletteChange < changes.size() &&
            changes[g_nextPaletteChange].beforeFrame <= position;
          ++g_nextPaletteChange) {
-        AviChunkRef ref = changes[g_nextPaletteChange].chunk;
-        ref.size = uint32_t(std::min<size_t>(ref.size, kMaxPaletteChangeBytes));
-        if (g_reader.readChunk(ref, g_paletteChange))
+        const AviChunkRef& ref = changes[g_nextPaletteChange].chunk;
+        g_paletteChange.resize(std::min<size_t>(ref.size, kMaxPaletteChangeBytes));
+        if (g_reader.readChunk(ref, g_paletteChange.data(), g_paletteChange.size()))
             g_decoder.applyPaletteChange(g_paletteChange.data(), g_paletteChange.size());
     }
     const AviChunkRef& ref = g_reader.frame(position);
     const size_t wanted = g_decoder.prepare(ref.size);
     const bool arrived = wanted == 0 || g_reader.readChunk(ref, g_decoder.target(), wanted);
     return g_decoder.finish(arrived);
+}
+
+// A dropped first frame is shown black only when the file holds a picture of that size
+// somewhere: zero-length chunks alone must not make pictures of any size out of nothing.
+bool HoldsAWholePicture() {
+    const PictureFormat& f = g_decoder.format();
+    const uint64_t picture = f.tightRow * uint64_t(f.height);
+    for (size_t i = 0; i < g_reader.frameCount(); ++i)
+        if (g_reader.frame(i).size >= picture) return true;
+    return false;
 }
 
 }  // namespace
@@ -78,6 +88,7 @@ void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height
             return;
         }
         if (!g_decoder.open(g_reader.format())) return;
+        g_decoder.setBlankAllowed(HoldsAWholePicture());
         g_nextPaletteChange = 0;
     }
     if (g_readPosition == INT32_MAX) return;

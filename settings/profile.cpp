@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <random>
+#include <string>
 #include <system_error>
 
 #include "io/file.h"
@@ -305,14 +307,16 @@ bool ProfileDocument::Save(const std::string& path) const {
 #else
     const std::string target = ResolveLink(path);
 #endif
-    const std::string temp = target + ".tmp";
-
+    // A name of its own for every save, so that two programs saving at once never write into
+    // one temporary file.
+    static std::mt19937_64 random{std::random_device{}()};
+    std::string temp;
     File file;
-    if (!file.open(temp, File::Mode::CreateNew)) {
-        // Left over from a save that was cut short.
-        std::remove(temp.c_str());
-        if (!file.open(temp, File::Mode::CreateNew)) return false;
+    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
+        temp = target + "." + std::to_string(random() % 1000000000) + ".tmp";
+        file.open(temp, File::Mode::CreateNew);
     }
+    if (!file.isOpen()) return false;
     bool ok = true;
     for (const std::string& line : lines) ok = ok && file.write(line.data(), line.size());
     ok = ok && file.sync();

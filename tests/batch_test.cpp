@@ -184,6 +184,28 @@ TEST_F(BatchRun, AFailedWriteIsReportedAndTheFramesBeforeItStayInAValidFile) {
     for (int n = 0; n < kFrames - 1; ++n) EXPECT_EQ(written[n].pixels, Output(n, false)) << n;
 }
 
+TEST_F(BatchRun, AFirstFrameThatCannotBeStoredLeavesAnExistingOutputAlone) {
+    ASSERT_TRUE(WriteFileBytes(out(), {4, 2}));
+    // Room for the headers, none for a frame.
+    const auto child = [] {
+        ScriptedWindowing win;
+        RunBatch(win);
+        const std::string box = "box Error: Can't write AVI output file [none]";
+        const bool reported = std::count(win.log.begin(), win.log.end(), box) == 1;
+        return reported && LastRun().framesWritten == 0 && !LastRun().outputComplete ? 0 : 1;
+    };
+    ASSERT_EQ(test::ExitCodeUnderFileSizeLimit(400, child), 0);
+    EXPECT_EQ(ReadFileBytes(out()), (std::vector<uint8_t>{4, 2}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+}
+
+TEST_F(BatchRun, OutputNamesNearTheSystemsLimitWork) {
+    AppSettings().OutputFile = dir.file(std::string(250, 'n') + ".avi");
+    RunBatch(w);
+    EXPECT_TRUE(LastRun().outputComplete);
+    EXPECT_EQ(ReadAllFrames(out()).size(), size_t(kFrames));
+}
+
 TEST(OverwriteQuestion, HoldsTheWholeLongestName) {
     std::string name(kMaxNameChars, 'x');
     EXPECT_EQ(OverwriteQuestion(name), "File " + name + " exists. Overwrite?");

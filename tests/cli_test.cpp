@@ -66,31 +66,34 @@ TEST(KestrelBatch, AnExistingOutputIsKeptUnlessTheUserSaysYes) {
     EXPECT_EQ(ReadAllFrames(dir.file("out.avi")).size(), 3u);
 }
 
-TEST(KestrelBatch, CtrlCStopsAtAFrameBoundaryAndCompletesTheOutput) {
+TEST(KestrelBatch, CtrlCOrAKillStopsAtAFrameBoundaryAndCompletesTheOutput) {
     TempDir dir;
     const int frames = 3000;
     ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 160, 120, frames));
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execl(KESTREL_BATCH_PATH, KESTREL_BATCH_PATH, "-q", dir.file("in.avi").c_str(),
-              dir.file("out.avi").c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    for (auto [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        std::filesystem::remove(dir.file("out.avi"));
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            execl(KESTREL_BATCH_PATH, KESTREL_BATCH_PATH, "-q", dir.file("in.avi").c_str(),
+                  dir.file("out.avi").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // The output is built under a temporary name beside it: once that exists, frames flow.
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < until && dir.names().size() < 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        kill(pid, signal);
+        int exit = 0;
+        waitpid(pid, &exit, 0);
+        ASSERT_TRUE(WIFEXITED(exit)) << signal;
+        EXPECT_EQ(WEXITSTATUS(exit), status);
+        size_t written = CountFrames(dir.file("out.avi"));
+        EXPECT_GT(written, 0u);
+        EXPECT_LT(written, size_t(frames));
+        // Nothing is left behind but the input and the completed output.
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
     }
-    // The output is built under a temporary name beside it: once that exists, frames flow.
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < until && dir.names().size() < 2)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    size_t written = CountFrames(dir.file("out.avi"));
-    EXPECT_GT(written, 0u);
-    EXPECT_LT(written, size_t(frames));
-    // Nothing is left behind but the input and the completed output.
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
 }
 
 TEST(KestrelBatch, SavedSettingsGiveTheSameRunAgain) {

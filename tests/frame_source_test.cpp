@@ -496,5 +496,37 @@ TEST_F(FrameSourceTest, DroppedFramesAndPaletteChangesInAStream) {
     }
 }
 
+TEST_F(FrameSourceTest, DroppedFirstFramesAreBlackOnlyWhenTheFileHoldsAPicture) {
+    // A few hundred bytes claiming a huge picture and holding only dropped frames must not
+    // make pictures out of nothing.
+    TestAvi avi;
+    avi.streams.push_back(VideoStream(VideoFormat(16384, 21845, 24)));
+    avi.chunks.assign(20, {k00db, {}});
+    Write(avi);
+    EXPECT_TRUE(ReadAll().empty());
+    EXPECT_TRUE(message_.empty());
+
+    // A dropped first frame of a real video is black, and positions stay in step.
+    TestAvi real = Video({Pattern(3, 2, 9)});
+    real.chunks.insert(real.chunks.begin(), {k00db, {}});
+    Write(real);
+    const std::vector<Image> got = ReadAll();
+    ASSERT_EQ(got.size(), 2u);
+    ExpectSame(got[0], Image{3, 2, 3, Bytes(18, 0)});
+    ExpectSame(got[1], Pattern(3, 2, 9));
+}
+
+TEST_F(FrameSourceTest, LongPaletteChangesApplyTheirEntries) {
+    TestAvi avi;
+    avi.streams.push_back(VideoStream(VideoFormat(2, 1, 8, kBiRgb, 2, Table({kRed, kGreen}))));
+    Bytes change = {0, 1, 0, 0, 1, 2, 3, 0};  // entry 0: red 1 green 2 blue 3
+    change.resize(2000, 0);                   // more than a palette change can say
+    avi.chunks = {{FourCC("00pc"), change}, {k00db, {0, 1, 0, 0}}};
+    Write(avi);
+    const std::vector<Image> got = ReadAll();
+    ASSERT_EQ(got.size(), 1u);
+    ExpectSame(got[0], FromPixels(2, 1, {{3, 2, 1}, kGreen}));
+}
+
 }  // namespace
 }  // namespace kestrel
