@@ -1,6 +1,11 @@
 // Writes an AVI file with one video stream. The file is built under a temporary name beside
 // the target and renamed over it only when it is complete, so a crash, a full disk or a
 // killed process never leaves a half-written file under the target's name.
+//
+// Files of any length are OpenDML: the first segment (RIFF 'AVI ') stays within 1 GiB and keeps
+// its idx1, so that players that know only AVI 1.0 still play its frames; later frames follow in
+// RIFF 'AVIX' segments. Every segment's movi list ends with its ix00 index of chunks, and the
+// stream's indx lists those; LIST odml/dmlh holds the total number of frames.
 #pragma once
 
 #include <cstdint>
@@ -16,15 +21,23 @@ enum class AviWriteStatus {
     Ok,
     CannotCreate,   // the temporary file cannot be made beside the target
     CannotWrite,    // the system refused bytes (disk full, quota, file size limit, I/O error)
-    SizeLimit,      // the next chunk would take the file past what its RIFF header can describe
+    SizeLimit,      // the super index has no room for another segment
     BadFormat,      // the format cannot describe a picture (no width, no height, too large)
 };
 
+// One chunk of the segment being written: its data's offset from the movi list's 'movi'
+// fourcc (what idx1 and ix00 both count from, each in its own way) and its size.
 struct AviIndexEntry {
-    uint32_t chunkId;
-    uint32_t flags;
-    uint64_t offset;  // of the chunk header, from the start of the file
+    uint32_t offset;  // of the chunk header, from 'movi'
     uint32_t size;
+    uint32_t flags;
+};
+
+// A finished segment, as its super index entry describes it.
+struct AviSegment {
+    uint64_t indexOffset = 0;  // of the ix00 chunk header
+    uint32_t indexBytes = 0;   // of the ix00 chunk, header included
+    uint32_t frames = 0;
 };
 
 class AviWriter {
@@ -35,11 +48,12 @@ public:
     AviWriter& operator=(const AviWriter&) = delete;
 
     // Starts the file. `info` is written as the stream header (dwLength, dwSuggestedBufferSize
-    // and the main header's totals are set from the chunks written); `format` is the whole strf
-    // body, a BITMAPINFOHEADER and what follows it (colour table, masks). `chunkId` names the
-    // video chunks, "00db" for uncompressed pictures. CannotCreate when the temporary file
-    // cannot be made, BadFormat when `format` describes no picture (width <= 0, height 0) or
-    // one frame of it would not fit the size limit, CannotWrite when the headers are refused;
+    // and the main header's totals are set from the chunks written; the dwLength given sizes the
+    // super index, with room to spare); `format` is the whole strf body, a BITMAPINFOHEADER and
+    // what follows it (colour table, masks). `chunkId` names the video chunks, "00db" for
+    // uncompressed pictures. CannotCreate when the temporary file cannot be made, BadFormat
+    // when `format` describes no picture (width <= 0, height 0) or one frame of it would not
+    // fit a RIFF segment, CannotWrite when the headers are refused;
     // after a failure nothing is left on disk. An unfinished earlier file is abandoned.
     AviWriteStatus create(const std::string& path, const AviStreamInfo& info,
                           const std::vector<uint8_t>& format, uint32_t chunkId);
@@ -59,28 +73,38 @@ public:
 
     bool isOpen() const { return file_.isOpen(); }
     // Chunks in the file being written, or in the last one finished.
-    uint32_t chunksWritten() const { return uint32_t(index_.size()); }
+    uint32_t chunksWritten() const { return totalFrames_; }
+    // RIFF segments so far, the one being written included.
+    size_t segmentCount() const { return segments_.size() + (isOpen() ? 1 : 0); }
     const std::string& temporaryPath() const { return tempPath_; }
 
-    // Bytes of the file so far: headers and whole chunks, without the index.
+    // Bytes of the file so far: headers and whole chunks, without the open segment's indexes.
     uint64_t bytesWritten() const { return end_; }
 
-    // The largest file the writer makes, index included; lower only in tests of the limit.
-    // It applies from the next create() or writeChunk().
-    void setSizeLimitForTesting(uint64_t bytes) { sizeLimit_ = bytes; }
-    // What a RIFF header can describe: its size field counts everything after the first 8 bytes.
-    static constexpr uint64_t kRiffSizeLimit = 0xFFFFFFFFull;
+    // The largest segment, indexes included, unless one chunk alone is larger.
+    static constexpr uint64_t kSegmentLimit = uint64_t(1) << 30;
+    // Fewest entries the super index has room for: 256 segments are 256 GiB.
+    static constexpr uint32_t kMinSuperIndexEntries = 256;
+    // Lowers the segment size, from the next create() on, so that tests can make many
+    // segments of small frames.
+    void setSegmentLimitForTesting(uint64_t bytes) { segmentLimit_ = bytes ? bytes : kSegmentLimit; }
 
 private:
     // Everything before the first chunk, with the totals as they stand; its size never changes,
-    // so finish() can write it again over the first version.
-    std::vector<uint8_t> headerBytes(uint64_t fileEnd, bool hasIndex) const;
+    // so finish() can write it again over the first version. The super index is JUNK until
+    // the file is finished.
+    std::vector<uint8_t> headerBytes(bool finished) const;
+    // What ends the open segment: its ix00 and, in the first segment, idx1.
+    std::vector<uint8_t> segmentTail() const;
+    uint64_t tailBytes(uint64_t chunks) const;
+    // Ends the open segment at end_ with its tail; with `next`, a new AVIX segment starts after
+    // it. On a refused write the file is cut back to end_ and the segment stays open.
+    AviWriteStatus closeSegment(bool next);
     AviWriteStatus writeAt(uint64_t offset, const std::vector<uint8_t>& bytes);
-    // After a refused write: reopens the file and cuts it back to the end of the last whole
-    // chunk, so that what is on disk is again exactly what the index describes.
-    bool cutBackToLastChunk();
+    // After a refused write: reopens the file and cuts it back to `length` (the end of the last
+    // whole chunk, as a rule), so that what is on disk is again exactly what the indexes say.
+    bool cutBackTo(uint64_t length);
     void closeAndRemove();
-    uint64_t sizeLimit() const { return sizeLimit_ < kRiffSizeLimit ? sizeLimit_ : kRiffSizeLimit; }
 
     File file_;
     std::string path_;
@@ -88,15 +112,24 @@ private:
     AviStreamInfo info_{};
     std::vector<uint8_t> format_;
     uint32_t chunkId_ = 0;
+    uint32_t indexId_ = 0;  // "ix00" for "00db"
     int32_t width_ = 0;
     int32_t height_ = 0;
-    uint64_t moviListOffset_ = 0;  // of the "LIST" of the movi list
-    uint64_t end_ = 0;             // where the next chunk goes
-    uint64_t writtenBack_ = 0;     // data before this has been handed to the disk
+    uint32_t superIndexEntries_ = 0;  // room reserved in strl
+    uint64_t segmentStart_ = 0;       // of the open segment's RIFF header
+    uint64_t moviListOffset_ = 0;     // of the open segment's "LIST" of the movi list
+    uint64_t end_ = 0;                // where the next chunk goes
+    uint64_t writtenBack_ = 0;        // data before this has been handed to the disk
     uint32_t largestChunk_ = 0;
-    bool broken_ = false;          // the file could not be brought back to a known state
-    std::vector<AviIndexEntry> index_;
-    uint64_t sizeLimit_ = kRiffSizeLimit;
+    uint32_t totalFrames_ = 0;
+    // The first segment, once it is closed: where it ends, its frames, whether idx1 is there.
+    uint64_t firstSegmentEnd_ = 0;
+    uint32_t firstSegmentFrames_ = 0;
+    bool hasIdx1_ = false;
+    bool broken_ = false;  // the file could not be brought back to a known state
+    std::vector<AviIndexEntry> index_;  // of the open segment
+    std::vector<AviSegment> segments_;  // closed ones
+    uint64_t segmentLimit_ = kSegmentLimit;
 };
 
 }  // namespace kestrel

@@ -16,7 +16,6 @@ const char kCantOpenOutput[] = "Can't open AVI output file";
 const char kCantCreateStream[] = "Can't create AVI output stream";
 const char kCantSetFormat[] = "Can't set AVI stream format";
 const char kCantWriteOutput[] = "Can't write AVI output file";
-const char kSizeLimitReached[] = "AVI output file has reached its size limit";
 
 enum class OutputState {
     NotCreated,  // no output in this run yet
@@ -131,10 +130,8 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
     case AviWriteStatus::Ok:
         ++g_writePosition;
         return true;
-    case AviWriteStatus::SizeLimit:
-        message = kSizeLimitReached;
-        break;
     case AviWriteStatus::CannotCreate:
+    case AviWriteStatus::SizeLimit:  // hundreds of GiB at least: the super index is full
     case AviWriteStatus::CannotWrite:
     case AviWriteStatus::BadFormat:
         message = kCantWriteOutput;
@@ -145,9 +142,7 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
     return false;
 }
 
-void SetOutputSizeLimitForTesting(uint64_t bytes) {
-    g_writer.setSizeLimitForTesting(bytes != 0 ? bytes : AviWriter::kRiffSizeLimit);
-}
+void SetOutputSegmentLimitForTesting(uint64_t bytes) { g_writer.setSegmentLimitForTesting(bytes); }
 
 bool CloseVideo(std::string& message) {
     g_writePosition = -1;

@@ -37,9 +37,9 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
 bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
                        std::string& message);
 
-// Lowers the largest output file the sink makes, from the next run on; 0 restores the limit
-// of the format. Only tests of the limit need it.
-void SetOutputSizeLimitForTesting(uint64_t bytes);
+// Lowers the size of the output's RIFF segments, from the next run on; 0 restores the usual
+// 1 GiB. Tests use it to make many segments of small frames.
+void SetOutputSegmentLimitForTesting(uint64_t bytes);
 
 // Ends the run on the video side: releases the input, completes the output and puts it in
 // place under its name. False with `message` set when the output could not be completed.

@@ -188,42 +188,97 @@ TEST(AviWriter, RefusedCreationLeavesNothingBehind) {
     EXPECT_EQ(test::ReadFileText(path), "old contents");
 }
 
-TEST(AviWriter, SizeLimitKeepsEveryWholeChunk) {
+// Sizes as the top level of the file stores them: each segment's RIFF header and body.
+std::vector<uint64_t> SegmentSizes(const AviLayout& avi) {
+    std::vector<uint64_t> sizes;
+    for (uint64_t at = 0; at + 8 <= avi.bytes.size(); at += 8 + avi.u32(at + 4))
+        sizes.push_back(8 + uint64_t(avi.u32(at + 4)));
+    return sizes;
+}
+
+TEST(AviWriter, SegmentsSplitAtTheirLimitEachWithItsIndexes) {
     TempDir dir;
-    const AviStreamInfo info = Info(1, 25, "x");
-    const std::vector<uint8_t> format = VideoFormat(4, 3, 24);
-    uint64_t headers = 0;
-    {
-        AviWriter probe;
-        ASSERT_EQ(probe.create(dir.file("probe.avi"), info, format, k00db), AviWriteStatus::Ok);
-        headers = probe.bytesWritten();
-    }
-    const std::vector<uint8_t> c = Chunk(35, 9);  // odd: its pad byte counts
-    const uint64_t threeChunks = headers + 3 * (8 + 36) + 8 + 3 * 16;
+    const std::string path = dir.file("long.avi");
+    const std::vector<uint8_t> format = VideoFormat(5, 7, 8);
+    const uint64_t limit = 12000;  // the header and about 18 chunks, then 34 a segment
+    const size_t kChunks = 100;
+    AviWriter w;
+    w.setSegmentLimitForTesting(limit);
+    ASSERT_EQ(w.create(path, Info(1, 25, "seg"), format, k00db), AviWriteStatus::Ok);
+    for (size_t i = 0; i < kChunks; ++i)
+        ASSERT_EQ(Write(w, Chunk(333 + i % 2, uint8_t(i))), AviWriteStatus::Ok) << i;
+    ASSERT_EQ(w.finish(), AviWriteStatus::Ok);
 
-    for (uint64_t limit : {threeChunks, threeChunks - 1}) {
-        const uint32_t fit = limit == threeChunks ? 3 : 2;
-        const std::string path = dir.file("limit" + std::to_string(fit) + ".avi");
+    AviLayout avi;
+    ASSERT_TRUE(ReadAviFile(path, avi));
+    ASSERT_EQ(avi.frames.size(), kChunks);
+    for (size_t i = 0; i < kChunks; ++i)
+        ASSERT_EQ(avi.dataOf(avi.frames[i]), Chunk(333 + i % 2, uint8_t(i))) << i;
+    ASSERT_GE(avi.segments, 3u);
+    // Every segment but the last is full: one more chunk, its ix00 entry and (in the first)
+    // its idx1 entry would have taken it past the limit.
+    const std::vector<uint64_t> sizes = SegmentSizes(avi);
+    for (size_t s = 0; s < sizes.size(); ++s) {
+        EXPECT_LE(sizes[s], limit) << s;
+        if (s + 1 < sizes.size()) {
+            EXPECT_GT(sizes[s] + 8 + 334 + 8 + (s == 0 ? 16 : 0), limit) << s;
+        }
+    }
+    // Old players see the first segment; the totals are in strh and dmlh.
+    EXPECT_EQ(avi.avihField(test::kAvihTotalFrames), avi.firstSegmentFrames);
+    EXPECT_EQ(avi.index.size(), avi.firstSegmentFrames);
+    EXPECT_EQ(avi.stream.dwLength, kChunks);
+    EXPECT_EQ(avi.u32(avi.dmlh.data), kChunks);
+    if (test::HaveTool("ffprobe")) {
+        EXPECT_EQ(test::Probe(path, "nb_read_frames"), "nb_read_frames=" + std::to_string(kChunks));
+        // A player that knows only AVI 1.0 sees the first RIFF and its idx1.
+        const std::string firstOnly = dir.file("first.avi");
+        ASSERT_TRUE(test::WriteFileBytes(
+            firstOnly, {avi.bytes.begin(), avi.bytes.begin() + std::ptrdiff_t(sizes[0])}));
+        const auto first = test::RunCommand(
+            "ffprobe -v error -use_odml 0 -count_frames -select_streams v:0 -show_entries "
+            "stream=nb_read_frames -of default=nw=1 " + test::ShellQuote(firstOnly));
+        EXPECT_EQ(first.output, "nb_read_frames=" + std::to_string(avi.firstSegmentFrames) + "\n");
+    }
+}
+
+TEST(AviWriter, FullSuperIndexKeepsEveryWholeChunk) {
+    TempDir dir;
+    const std::string path = dir.file("full.avi");
+    AviWriter w;
+    w.setSegmentLimitForTesting(1);  // one chunk a segment
+    AviStreamInfo info = Info(1, 25, "");
+    info.dwLength = 0;  // the smallest super index
+    ASSERT_EQ(w.create(path, info, VideoFormat(2, 2, 24), k00db), AviWriteStatus::Ok);
+    const std::vector<uint8_t> c = Chunk(16, 7);
+    for (uint32_t i = 0; i < AviWriter::kMinSuperIndexEntries; ++i)
+        ASSERT_EQ(Write(w, c), AviWriteStatus::Ok) << i;
+    EXPECT_EQ(Write(w, c), AviWriteStatus::SizeLimit);
+    EXPECT_EQ(Write(w, c), AviWriteStatus::SizeLimit);
+    ASSERT_EQ(w.finish(), AviWriteStatus::Ok);
+
+    AviLayout avi;
+    ASSERT_TRUE(ReadAviFile(path, avi));
+    EXPECT_EQ(avi.segments, AviWriter::kMinSuperIndexEntries);
+    EXPECT_EQ(avi.frames.size(), AviWriter::kMinSuperIndexEntries);
+}
+
+TEST(AviWriter, SuperIndexRoomFollowsTheExpectedLength) {
+    TempDir dir;
+    const std::vector<uint8_t> format = VideoFormat(100, 100, 24);  // 30000 bytes a frame
+    for (uint32_t length : {0u, 1000u, 100000u, 10000000u}) {
+        SCOPED_TRACE(length);
+        AviStreamInfo info = Info(1, 25, "");
+        info.dwLength = length;
         AviWriter w;
-        w.setSizeLimitForTesting(limit);
-        ASSERT_EQ(w.create(path, info, format, k00db), AviWriteStatus::Ok);
-        for (uint32_t i = 0; i < fit; ++i) ASSERT_EQ(Write(w, c), AviWriteStatus::Ok);
-        EXPECT_EQ(Write(w, c), AviWriteStatus::SizeLimit);
-        EXPECT_EQ(Write(w, c), AviWriteStatus::SizeLimit);
+        ASSERT_EQ(w.create(dir.file("room.avi"), info, format, k00db), AviWriteStatus::Ok);
         ASSERT_EQ(w.finish(), AviWriteStatus::Ok);
-
         AviLayout avi;
-        ASSERT_TRUE(ReadAviFile(path, avi));
-        EXPECT_EQ(avi.bytes.size(), headers + fit * (8 + 36 + 16) + 8);
-        EXPECT_EQ(avi.frames.size(), fit);
-        EXPECT_EQ(avi.avihField(test::kAvihTotalFrames), fit);
+        ASSERT_TRUE(ReadAviFile(dir.file("room.avi"), avi));
+        const uint64_t entries = (avi.indx.size - 24) / 16;
+        const uint64_t segments = uint64_t(length) * 30000 / AviWriter::kSegmentLimit + 1;
+        EXPECT_GE(entries, std::max<uint64_t>(2 * segments, AviWriter::kMinSuperIndexEntries));
     }
-
-    // A file that cannot hold one frame of its format is refused at once.
-    AviWriter tiny;
-    tiny.setSizeLimitForTesting(headers + 8 + 4 * 3 * 3 + 8 + 16 - 1);
-    EXPECT_EQ(tiny.create(dir.file("tiny.avi"), info, format, k00db), AviWriteStatus::BadFormat);
-    EXPECT_FALSE(fs::exists(dir.file("tiny.avi")));
 }
 
 TEST(AviWriter, RefusedWriteKeepsEarlierChunksAsAValidFile) {
@@ -271,6 +326,72 @@ TEST(AviWriter, RefusedWriteKeepsEarlierChunksAsAValidFile) {
         }
     }
     EXPECT_EQ(dir.names().size(), 2u);  // no temporary file left
+}
+
+TEST(AviWriter, RefusedWriteInALaterSegmentKeepsAValidFile) {
+    TempDir dir;
+    const AviStreamInfo info = Info(1, 10, "");
+    const std::vector<uint8_t> format = VideoFormat(10, 10, 8, FourCC("Y800"));
+    // The first segment holds three chunks of 1000 after its headers; later ones hold more.
+    uint64_t headers = 0;
+    {
+        AviWriter probe;
+        ASSERT_EQ(probe.create(dir.file("probe.avi"), info, format, FourCC("00dc")),
+                  AviWriteStatus::Ok);
+        headers = probe.bytesWritten();
+    }
+    const uint64_t limit = headers + 3 * (8 + 1000 + 8 + 16) + 100;
+    auto writeAll = [&](const std::string& path, AviWriter& w) {
+        w.setSegmentLimitForTesting(limit);
+        if (w.create(path, info, format, FourCC("00dc")) != AviWriteStatus::Ok) return false;
+        AviWriteStatus status = AviWriteStatus::Ok;
+        for (uint8_t i = 1; i < 30 && status == AviWriteStatus::Ok; ++i)
+            status = Write(w, Chunk(1000, i));
+        return status == AviWriteStatus::CannotWrite;
+    };
+    // Where the eighth chunk starts, in the second segment, in a file that is not cut short.
+    uint64_t eighth = 0;
+    {
+        AviWriter w;
+        w.setSegmentLimitForTesting(limit);
+        ASSERT_EQ(w.create(dir.file("probe.avi"), info, format, FourCC("00dc")), AviWriteStatus::Ok);
+        for (uint8_t i = 1; i <= 12; ++i) ASSERT_EQ(Write(w, Chunk(1000, i)), AviWriteStatus::Ok);
+        ASSERT_EQ(w.finish(), AviWriteStatus::Ok);
+        AviLayout avi;
+        ASSERT_TRUE(ReadAviFile(dir.file("probe.avi"), avi));
+        ASSERT_GE(avi.segments, 2u);
+        ASSERT_EQ(avi.firstSegmentFrames, 3u);
+        const std::vector<uint64_t> sizes = SegmentSizes(avi);
+        eighth = avi.frames[7].data - 8;
+        ASSERT_LT(eighth, sizes[0] + sizes[1]);
+        fs::remove(dir.file("probe.avi"));
+    }
+    struct Case {
+        const char* name;
+        uint64_t room;  // after the seventh chunk: enough for its segment's ix00, or not
+        int kept;
+    };
+    for (const Case& k : {Case{"indexed.avi", 500, 7}, Case{"dropped.avi", 20, 3}}) {
+        SCOPED_TRACE(k.name);
+        const std::string path = dir.file(k.name);
+        const int kept = test::ExitCodeUnderFileSizeLimit(eighth + k.room, [&] {
+            AviWriter w;
+            if (!writeAll(path, w)) return 103;
+            return w.finish() == AviWriteStatus::Ok ? int(w.chunksWritten()) : 104;
+        });
+        ASSERT_EQ(kept, k.kept);
+        AviLayout avi;
+        ASSERT_TRUE(ReadAviFile(path, avi));
+        ASSERT_EQ(avi.frames.size(), size_t(k.kept));
+        for (int i = 0; i < k.kept; ++i)
+            EXPECT_EQ(avi.dataOf(avi.frames[size_t(i)]), Chunk(1000, uint8_t(i + 1)));
+        EXPECT_EQ(avi.stream.dwLength, uint32_t(k.kept));
+        if (test::HaveTool("ffprobe")) {
+            EXPECT_EQ(test::Probe(path, "nb_read_frames"),
+                      "nb_read_frames=" + std::to_string(k.kept));
+        }
+    }
+    EXPECT_EQ(dir.names().size(), 2u);
 }
 
 }  // namespace

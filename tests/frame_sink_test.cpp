@@ -266,26 +266,26 @@ TEST(FrameSinkRun, FrameOfAnotherSizeIsNotStoredInTheStream) {
     EXPECT_EQ(avi.frames[0].size, 48u);
 }
 
-TEST(FrameSinkRun, SizeLimitEndsTheRunWithAValidFile) {
+TEST(FrameSinkRun, LongRunContinuesInSegmentsThatReadBackWhole) {
     TempDir dir;
     const Settings settings = RunSettings(dir);
-    // The size of a complete two-frame output: the limit at which a third frame does not fit.
-    ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, 2));
-    ASSERT_TRUE(RunVideo(settings).closed);
-    const uint64_t twoFrames = fs::file_size(settings.OutputFile);
-    ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, 5));
-
-    SetOutputSizeLimitForTesting(twoFrames);
+    const int kFrames = 9;
+    ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, kFrames));
+    // Room for about two frames a segment.
+    SetOutputSegmentLimitForTesting(2 * (8 + Stride24(kW) * kH) + 400);
     const RunResult r = RunVideo(settings);
-    SetOutputSizeLimitForTesting(0);
-    EXPECT_TRUE(r.writeRefused);
-    EXPECT_EQ(r.writeMessage, "AVI output file has reached its size limit");
-    EXPECT_EQ(r.written, 2);
+    SetOutputSegmentLimitForTesting(0);
+    EXPECT_FALSE(r.writeRefused) << r.writeMessage;
+    EXPECT_EQ(r.written, kFrames);
     ASSERT_TRUE(r.closed) << r.closeMessage;
     AviLayout avi;
     ASSERT_TRUE(ReadAviFile(settings.OutputFile, avi));
-    EXPECT_EQ(avi.bytes.size(), twoFrames);
-    EXPECT_EQ(avi.frames.size(), 2u);
+    EXPECT_GE(avi.segments, 3u);
+    const std::vector<Image> frames = test::ReadAllFrames(settings.OutputFile);
+    ASSERT_EQ(frames.size(), size_t(kFrames));
+    for (int i = 0; i < kFrames; ++i)
+        EXPECT_EQ(frames[size_t(i)].pixels, ExpectedFrame(kW, kH, i, settings.Colour != 0).pixels)
+            << i;
 }
 
 TEST(FrameSinkRun, OutputThatCannotBeCompletedLeavesTheTargetAlone) {

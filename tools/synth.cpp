@@ -24,7 +24,7 @@ const char* Describe(AviWriteStatus s) {
         case AviWriteStatus::Ok: return "done";
         case AviWriteStatus::CannotCreate: return "cannot create the file";
         case AviWriteStatus::CannotWrite: return "cannot write to the file";
-        case AviWriteStatus::SizeLimit: return "the file would grow past what AVI can describe";
+        case AviWriteStatus::SizeLimit: return "the file's segment index is full";
         case AviWriteStatus::BadFormat: return "the picture format was refused";
     }
     return "unknown failure";

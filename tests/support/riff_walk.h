@@ -36,10 +36,12 @@ enum AvihField : uint64_t {
 // The parts of a one-stream AVI file, found by the walk.
 struct AviLayout {
     std::vector<uint8_t> bytes;  // the whole file
-    ChunkRef avih, strh, strf, strn, idx1;
+    ChunkRef avih, strh, strf, strn, indx, dmlh, idx1;
     AviStreamInfo stream;          // strh, parsed
-    std::vector<ChunkRef> frames;  // the movi list's chunks, in order
-    std::vector<IndexRecord> index;
+    std::vector<ChunkRef> frames;  // the movi lists' chunks, in order, without their ix00
+    std::vector<IndexRecord> index;  // idx1, of the first segment
+    size_t segments = 0;
+    size_t firstSegmentFrames = 0;
 
     // Little-endian loads that give 0 outside the file.
     uint32_t u32(uint64_t at) const;
@@ -54,8 +56,11 @@ struct AviLayout {
 };
 
 // Walks `bytes` and checks the tree RIFF 'AVI ' { LIST hdrl { avih, LIST strl { strh, strf,
-// [strn] } }, LIST movi { chunks }, [idx1] }; when idx1 is there, its entries must name the
-// movi chunks one for one (id, size, offset of the header from 'movi').
+// [strn], indx }, LIST odml { dmlh } }, LIST movi { chunks, ix00 }, [idx1] } followed by any
+// number of RIFF 'AVIX' { LIST movi { chunks, ix00 } }. Each segment's RIFF size must end
+// where the next begins; each ix00 must name its movi chunks one for one, idx1 those of the
+// first segment (id, size, offset of the header from 'movi'), and indx every ix00. A file of
+// one segment may lack its ix00 and idx1 (a writer that had no room left for them).
 bool ReadAviLayout(std::vector<uint8_t> bytes, AviLayout& out, std::string& error);
 // The same for a file on disk.
 ::testing::AssertionResult ReadAviFile(const std::string& path, AviLayout& out);
