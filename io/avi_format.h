@@ -31,6 +31,21 @@ constexpr uint32_t kFccRec = FourCC("rec ");
 constexpr uint32_t kFccIdx1 = FourCC("idx1");
 constexpr uint32_t kFccJunk = FourCC("JUNK");
 constexpr uint32_t kFccVids = FourCC("vids");
+constexpr uint32_t kFccIndx = FourCC("indx");
+constexpr uint32_t kFccOdml = FourCC("odml");
+constexpr uint32_t kFccDmlh = FourCC("dmlh");
+
+constexpr uint32_t kIdx1EntrySize = 16;
+// OpenDML: an ix## standard index is a 24-byte header and 8 bytes a chunk; the indx super
+// index a 24-byte header and 16 bytes a segment; dmlh is 248 bytes, mostly reserved.
+constexpr uint32_t kStdIndexHeaderSize = 24;
+constexpr uint32_t kStdIndexEntrySize = 8;
+constexpr uint32_t kSuperIndexHeaderSize = 24;
+constexpr uint32_t kSuperIndexEntrySize = 16;
+constexpr uint32_t kDmlhSize = 248;
+constexpr uint8_t kAviIndexOfIndexes = 0;
+constexpr uint8_t kAviIndexOfChunks = 1;
+constexpr uint32_t kNotKeyframe = 0x80000000u;  // standard index size bit
 
 constexpr uint32_t kAviifKeyframe = 0x10;     // idx1 entry flag
 constexpr uint32_t kAvifHasIndex = 0x10;      // avih flags

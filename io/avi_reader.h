@@ -45,7 +45,7 @@ struct AviPaletteChange {
 };
 
 // Where the frame list came from.
-enum class AviIndexSource { None, Idx1Relative, Idx1Absolute, MoviWalk };
+enum class AviIndexSource { None, OpenDml, Idx1Relative, Idx1Absolute, MoviWalk };
 
 class AviReader {
 public:
@@ -90,10 +90,14 @@ private:
     bool readAt(uint64_t offset, void* out, size_t n);
     void parseHeaderList(const uint8_t* data, size_t size);
     void parseStreamList(const uint8_t* data, size_t size);
-    bool useIdx1(Span idx1, Span movi);
+    void findExtensions(uint64_t from);
+    // The index readers add the chunks they list and raise `resume` to the end of the last.
+    bool useOpenDmlIndex(uint64_t& resume);
+    bool useIdx1(Span idx1, Span movi, uint64_t& resume);
     bool chunkHeaderIs(uint64_t headerOffset, uint32_t id, uint32_t size);
+    uint64_t nextHeader(uint64_t dataEnd, uint32_t size, uint64_t end);
+    void walkFrom(uint64_t resume);
     bool walkMovi(Span movi, int depth);
-    void walkExtensions(uint64_t from);
     void addChunk(uint32_t id, const AviChunkRef& ref);
 
     File file_;
@@ -107,6 +111,10 @@ private:
     uint32_t streamCount_ = 0;
     uint32_t frameId_[2] = {};
     uint32_t paletteId_ = 0;
+    uint32_t stdIndexId_[2] = {};
+    std::vector<uint8_t> superIndex_;  // the video stream's indx body
+    uint32_t dmlhFrames_ = 0;
+    std::vector<Span> spans_;  // movi lists: the first, then those of the AVIX segments
     AviIndexSource indexSource_ = AviIndexSource::None;
     std::vector<AviChunkRef> frames_;
     std::vector<AviPaletteChange> paletteChanges_;

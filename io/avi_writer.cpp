@@ -20,25 +20,11 @@ namespace {
 
 constexpr uint32_t kChunkHeaderSize = 8;
 constexpr uint32_t kListHeaderSize = 12;
-constexpr uint32_t kIdx1EntrySize = 16;
 constexpr uint32_t kMainHeaderSize = 56;
-// OpenDML: an ix00 standard index is a 24-byte header and 8 bytes a chunk; the indx super
-// index a 24-byte header and 16 bytes a segment; dmlh is 248 bytes, mostly reserved.
-constexpr uint32_t kStdIndexHeaderSize = 24;
-constexpr uint32_t kStdIndexEntrySize = 8;
-constexpr uint32_t kSuperIndexHeaderSize = 24;
-constexpr uint32_t kSuperIndexEntrySize = 16;
-constexpr uint32_t kDmlhSize = 248;
-constexpr uint8_t kAviIndexOfIndexes = 0;
-constexpr uint8_t kAviIndexOfChunks = 1;
-constexpr uint32_t kNotKeyframe = 0x80000000u;  // ix00 size bit
 // A RIFF size field counts everything after the first 8 bytes.
 constexpr uint64_t kRiffLimit = 0xFFFFFFFFull + kChunkHeaderSize;
 // Room for 64 TiB of segments keeps the header list small whatever dwLength claims.
 constexpr uint32_t kMaxSuperIndexEntries = 1u << 16;
-constexpr uint32_t kFccIndx = FourCC("indx");
-constexpr uint32_t kFccOdml = FourCC("odml");
-constexpr uint32_t kFccDmlh = FourCC("dmlh");
 constexpr uint32_t kTempAttempts = 32;
 constexpr uint64_t kWritebackBytes = 32u << 20;
 

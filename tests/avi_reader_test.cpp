@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "io/avi_writer.h"
 #include "io/byte_io.h"
 #include "support/files.h"
 #include "support/riff_builder.h"
@@ -326,6 +327,189 @@ TEST_F(AviReaderTest, ReadsStayInsideTheChunk) {
     AviChunkRef past = ref;
     past.offset = reader_.fileSize() - 1;
     EXPECT_FALSE(reader_.readChunk(past, out.data(), past.size));
+}
+
+// Pictures in three segments, each movi list ending with its standard index.
+TestAvi OpenDml(uint32_t stdIndexId, TestIndex idx1 = TestIndex::Relative) {
+    TestAvi avi = ThreeFrames(idx1, true);
+    avi.stdIndexId = stdIndexId;
+    avi.extensions = {{{k00db, Bytes(6, 20)}, {FourCC("JUNK"), Bytes(3, 0)}, {k00dc, Bytes(5, 21)}},
+                      {{k00db, Bytes(1, 22)}, {k00db, {}}, {k00db, Bytes(4, 23)}}};
+    return avi;
+}
+
+std::vector<std::vector<uint8_t>> PicturesOf(const TestAvi& avi) {
+    std::vector<std::vector<uint8_t>> out;
+    auto add = [&](const std::vector<TestChunk>& chunks) {
+        for (const TestChunk& c : chunks)
+            if (c.id == k00db || c.id == k00dc) out.push_back(c.data);
+    };
+    add(avi.chunks);
+    for (const auto& segment : avi.extensions) add(segment);
+    return out;
+}
+
+void PatchLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) { PatchU32(bytes, at, v); }
+
+TEST_F(AviReaderTest, OpenDmlIndexesComeFirstInBothSpellings) {
+    for (uint32_t id : {FourCC("ix00"), FourCC("00ix")}) {
+        for (TestIndex idx1 : {TestIndex::Relative, TestIndex::None}) {
+            SCOPED_TRACE(testing::Message() << std::string(reinterpret_cast<char*>(&id), 4)
+                                            << " idx1 " << int(idx1));
+            const TestAvi avi = OpenDml(id, idx1);
+            ASSERT_EQ(Open(BuildAvi(avi).bytes), AviReadStatus::Ok);
+            EXPECT_EQ(reader_.indexSource(), AviIndexSource::OpenDml);
+            EXPECT_EQ(Frames(), PicturesOf(avi));
+        }
+    }
+}
+
+// Broken OpenDML indexes are passed over for idx1 or the chunks themselves, never trusted.
+TEST_F(AviReaderTest, BrokenOpenDmlIndexesAreNotTrusted) {
+    const TestAvi avi = OpenDml(FourCC("ix00"));
+    const BuiltAvi built = BuildAvi(avi);
+    const size_t super = built.superIndexOffset + 8;
+    const size_t firstIx = built.stdIndexOffsets[0];
+    struct Case {
+        const char* name;
+        size_t at;
+        uint32_t value;
+        AviIndexSource source;
+    };
+    const Case cases[] = {
+        {"super index of chunks", super, 4 | uint32_t(kAviIndexOfChunks) << 24,
+         AviIndexSource::Idx1Relative},
+        {"standard index elsewhere", super + kSuperIndexHeaderSize, uint32_t(firstIx + 2),
+         AviIndexSource::Idx1Relative},
+        {"standard index past the file", super + kSuperIndexHeaderSize, 0xFFFFFF00u,
+         AviIndexSource::Idx1Relative},
+        {"another stream's index", firstIx, FourCC("ix01"), AviIndexSource::Idx1Relative},
+        {"more entries than it holds", firstIx + 12, 1000, AviIndexSource::Idx1Relative},
+        {"entry at the wrong place", firstIx + 8 + kStdIndexHeaderSize, 3,
+         AviIndexSource::Idx1Relative},
+        {"entry of the wrong size", firstIx + 8 + kStdIndexHeaderSize + 4, 6,
+         AviIndexSource::Idx1Relative},
+        {"base past the file", firstIx + 24, 0x7FFFFFFF, AviIndexSource::Idx1Relative},
+        // Only the first segment's standard index is listed: the rest is walked.
+        {"first segment only", super + 4, 1, AviIndexSource::OpenDml},
+        // An overlapping second index ends the list there.
+        {"indexes out of order", super + kSuperIndexHeaderSize + kSuperIndexEntrySize,
+         uint32_t(firstIx), AviIndexSource::OpenDml},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = built.bytes;
+        PatchLe32(bytes, c.at, c.value);
+        ASSERT_EQ(Open(bytes), AviReadStatus::Ok);
+        EXPECT_EQ(reader_.indexSource(), c.source);
+        EXPECT_EQ(Frames(), PicturesOf(avi));
+    }
+}
+
+TEST_F(AviReaderTest, PalettisedStreamsAreNotReadFromTheStandardIndex) {
+    // The standard index lists palette changes without their ids; idx1 names them.
+    TestAvi avi = OpenDml(FourCC("ix00"));
+    avi.streams[0] = VideoStream(VideoFormat(1, 1, 8, kBiRgb, 1, {1, 2, 3, 0}));
+    ASSERT_EQ(Open(BuildAvi(avi).bytes), AviReadStatus::Ok);
+    EXPECT_EQ(reader_.indexSource(), AviIndexSource::Idx1Relative);
+    EXPECT_EQ(Frames(), PicturesOf(avi));
+}
+
+// What a capture program leaves when it stops without closing the file: sizes of 0 or sizes
+// that run past the end, and no index.
+TEST_F(AviReaderTest, UnfinishedCapturesAreReadToTheirLastWholeChunk) {
+    TestAvi avi = OpenDml(FourCC("ix00"), TestIndex::None);
+    const BuiltAvi built = BuildAvi(avi);
+    const size_t moviSize = built.moviFourcc - 4;
+    const size_t secondRiff = [&] {
+        for (size_t at = 12; at + 12 <= built.bytes.size(); ++at)
+            if (std::equal(built.bytes.begin() + std::ptrdiff_t(at),
+                           built.bytes.begin() + std::ptrdiff_t(at + 4), "RIFF"))
+                return at;
+        return size_t(0);
+    }();
+    ASSERT_NE(secondRiff, 0u);
+    struct Case {
+        const char* name;
+        std::vector<size_t> sizes;  // size fields set to `value`
+        uint32_t value;
+    };
+    for (const Case& c : {Case{"sizes of 0", {4, moviSize}, 0},
+                          Case{"sizes past the end", {4, moviSize}, 0x7FFFFFF0u},
+                          Case{"only movi past the end", {moviSize}, 0x7FFFFFF0u},
+                          Case{"segment of 0", {secondRiff + 4}, 0},
+                          Case{"everything 0", {4, moviSize, secondRiff + 4}, 0}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = built.bytes;
+        for (size_t at : c.sizes) PatchLe32(bytes, at, c.value);
+        // And with no super index either, as it is only filled when the file is closed.
+        for (bool superIndex : {true, false}) {
+            std::vector<uint8_t> b = bytes;
+            if (!superIndex) PatchLe32(b, built.superIndexOffset, kFccJunk);
+            ASSERT_EQ(Open(b), AviReadStatus::Ok);
+            EXPECT_EQ(Frames(), PicturesOf(avi));
+        }
+        // The last picture cut in half is dropped.
+        const size_t lastData = built.bytes.size() - 8 - kStdIndexHeaderSize - 3 * 8 - 4;
+        bytes.resize(lastData + 2);
+        ASSERT_EQ(Open(bytes), AviReadStatus::Ok);
+        auto expected = PicturesOf(avi);
+        expected.pop_back();
+        EXPECT_EQ(Frames(), expected);
+    }
+}
+
+TEST_F(AviReaderTest, ChunksWithoutPadBytesAreFound) {
+    for (TestIndex index : {TestIndex::None, TestIndex::Relative}) {
+        for (size_t rec : {size_t(0), size_t(2)}) {
+            SCOPED_TRACE(testing::Message() << "index " << int(index) << " rec " << rec);
+            TestAvi avi = ThreeFrames(index, true, rec);
+            avi.padBytes = false;
+            avi.extensions = {{{k00db, Bytes(3, 30)}, {k00db, Bytes(5, 31)}}};
+            ASSERT_EQ(Open(BuildAvi(avi).bytes), AviReadStatus::Ok);
+            EXPECT_EQ(Frames(), PicturesOf(avi));
+        }
+    }
+}
+
+// Our own OpenDML output, whole and cut anywhere, as a capture that stopped mid-write leaves it.
+TEST_F(AviReaderTest, OwnSegmentedOutputReadsBackAtEveryCut) {
+    const std::string path = dir_.file("segments.avi");
+    std::vector<std::vector<uint8_t>> pictures;
+    {
+        AviWriter w;
+        w.setSegmentLimitForTesting(6000);
+        AviStreamInfo info = VideoStream({}).info;
+        ASSERT_EQ(w.create(path, info, VideoFormat(7, 5, 8, FourCC("Y800")), k00db),
+                  AviWriteStatus::Ok);
+        for (uint8_t i = 0; i < 60; ++i) {
+            pictures.push_back(Bytes(i == 4 ? 0 : 201 + i % 2, i));
+            ASSERT_EQ(w.writeChunk(pictures.back().data(), pictures.back().size(), kAviifKeyframe),
+                      AviWriteStatus::Ok);
+        }
+        ASSERT_EQ(w.finish(), AviWriteStatus::Ok);
+        ASSERT_GE(w.segmentCount(), 3u);
+    }
+    const std::vector<uint8_t> whole = test::ReadFileBytes(path);
+    ASSERT_EQ(reader_.open(path), AviReadStatus::Ok);
+    EXPECT_EQ(reader_.indexSource(), AviIndexSource::OpenDml);
+    EXPECT_EQ(reader_.streamInfo().dwLength, 60u);
+    EXPECT_EQ(Frames(), pictures);
+    std::vector<uint64_t> ends;  // where each picture's chunk ends
+    for (size_t i = 0; i < reader_.frameCount(); ++i)
+        ends.push_back(reader_.frame(i).size ? reader_.frame(i).offset + reader_.frame(i).size : 0);
+    for (size_t i = 1; i < ends.size(); ++i)
+        if (ends[i] == 0) ends[i] = ends[i - 1] + 8;  // the dropped frame's empty chunk
+    const size_t headers = size_t(ends[0] - pictures[0].size() - 8);
+    for (size_t cut = headers; cut < whole.size(); cut += 5) {
+        SCOPED_TRACE(cut);
+        ASSERT_EQ(Open({whole.begin(), whole.begin() + std::ptrdiff_t(cut)}), AviReadStatus::Ok);
+        const size_t expected =
+            size_t(std::upper_bound(ends.begin(), ends.end(), uint64_t(cut)) - ends.begin());
+        const auto got = Frames();
+        ASSERT_EQ(got.size(), expected);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), pictures.begin()));
+    }
 }
 
 }  // namespace
