@@ -68,6 +68,13 @@ std::string FfprobeFrames(const std::string& path, const std::string& options = 
         .output;
 }
 
+// A 1920x1080 video of FFmpeg's moving test pattern.
+test::CommandResult MakeLargeVideo(const std::string& path, int frames, const std::string& encode) {
+    return RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=" +
+                      std::to_string(kW) + "x" + std::to_string(kH) + ":rate=25 -frames:v " +
+                      std::to_string(frames) + " " + encode + " " + ShellQuote(path) + " 2>&1");
+}
+
 class LargeFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,10 +85,7 @@ protected:
 
 TEST_F(LargeFiles, FfmpegsOpenDmlInputIsReadWholeAndCutShort) {
     const std::string in = dir.file("ffmpeg.avi");
-    const auto made = RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=" +
-                                 std::to_string(kW) + "x" + std::to_string(kH) +
-                                 ":rate=25 -frames:v 400 -c:v rawvideo -pix_fmt bgr24 " +
-                                 ShellQuote(in) + " 2>&1");
+    const auto made = MakeLargeVideo(in, 400, "-c:v rawvideo -pix_fmt bgr24");
     ASSERT_EQ(made.status, 0) << made.output;
     std::printf("[ figures  ] FFmpeg input: %llu bytes\n", (unsigned long long)FileSize(in));
 
@@ -116,10 +120,7 @@ TEST_F(LargeFiles, FfmpegsOpenDmlInputIsReadWholeAndCutShort) {
 TEST_F(LargeFiles, OutputPastFourGibibytesReadsWholeInFfmpeg) {
     // Grey pictures of 2 MB come out as colour ones of 6 MB: 700 frames make 4.35 GB.
     const std::string in = dir.file("grey.avi");
-    const auto made = RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=" +
-                                 std::to_string(kW) + "x" + std::to_string(kH) +
-                                 ":rate=25 -frames:v 700 -c:v rawvideo -pix_fmt gray -vtag Y800 " +
-                                 ShellQuote(in) + " 2>&1");
+    const auto made = MakeLargeVideo(in, 700, "-c:v rawvideo -pix_fmt gray -vtag Y800");
     ASSERT_EQ(made.status, 0) << made.output;
     const std::string out = dir.file("out.avi");
     const auto run = RunCommand(ShellQuote(KESTREL_BATCH_PATH) + " -q -y " + ShellQuote(in) + " " +
