@@ -614,7 +614,12 @@ TEST_F(FrameSourceTest, DamagedBytesAnywhereEndCleanly) {
                       {FourCC("00wb"), {1, 2, 3}},
                       {FourCC("01db"), {1, 1, 1, 0, 0, 0, 0, 0}}};
     palette.index = TestIndex::Absolute;
-    for (const TestAvi& avi : {colour, palette}) {
+    TestAvi mono;
+    mono.streams = {VideoStream(VideoFormat(9, 2, 1, kBiRgb, 0, Table({kRed, kBlue})))};
+    mono.chunks = {{k00db, {0xA5, 0x80, 0, 0, 0x5A, 0, 0, 0}},
+                   {FourCC("00pc"), {1, 1, 0, 0, 1, 2, 3, 4}},
+                   {k00db, {0xFF, 0x80, 0, 0, 0x00, 0, 0, 0}}};
+    for (const TestAvi& avi : {colour, palette, mono}) {
         const Bytes good = BuildAvi(avi).bytes;
         Write(good);
         ASSERT_EQ(ReadAll().size(), 2u);
