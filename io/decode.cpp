@@ -21,6 +21,20 @@ void StoreU16(uint8_t* p, uint16_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
+bool IsGrey8(uint32_t compression) {
+    if (compression == kFccY800 || compression == kFccY8 || compression == kFccGrey) return true;
+    return std::find(std::begin(kFccBayer8), std::end(kFccBayer8), compression) !=
+           std::end(kFccBayer8);
+}
+
+bool Indexed(PixelLayout layout) {
+    return layout == PixelLayout::Palette8 || layout == PixelLayout::PackedIndices;
+}
+
+bool EightBitDib(PixelLayout layout) {
+    return Indexed(layout) || layout == PixelLayout::Grey8 || layout == PixelLayout::Grey16;
+}
+
 }  // namespace
 
 bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
@@ -36,8 +50,12 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
     f.height = int32_t(rows);
     f.topDown = h.biHeight < 0;
     f.bitsPerPixel = h.biBitCount;
-    if (h.biCompression == kBiRgb) {
+    const uint32_t compression = h.biCompression;
+    if (compression == kBiRgb) {
         switch (h.biBitCount) {
+            case 1:
+            case 2:
+            case 4: f.layout = PixelLayout::PackedIndices; break;
             case 8: f.layout = PixelLayout::Palette8; break;
             case 16:
                 f.layout = PixelLayout::Rgb16;
@@ -50,7 +68,7 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
                 break;
             default: return false;
         }
-    } else if (h.biCompression == kBiBitfields) {
+    } else if (compression == kBiBitfields) {
         if (h.biBitCount != 16 && h.biBitCount != 32) return false;
         // The masks follow a 40-byte header and sit at the same place inside a longer one.
         ByteCursor masks(strf, size);
@@ -60,23 +78,28 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
         for (uint32_t m : f.masks)
             if (!UsableMask(m, h.biBitCount)) return false;
         f.layout = h.biBitCount == 16 ? PixelLayout::Rgb16 : PixelLayout::Rgb32;
-    } else if (h.biCompression == kFccY800 || h.biCompression == kFccY8 ||
-               h.biCompression == kFccGrey) {
+    } else if (IsGrey8(compression)) {
         if (h.biBitCount != 8 && h.biBitCount != 0) return false;
         f.layout = PixelLayout::Grey8;
         f.bitsPerPixel = 8;
-        // Rows of these are stored top row first whatever the sign of the height.
-        f.topDown = true;
+    } else if (compression == kFccY16) {
+        if (h.biBitCount != 16 && h.biBitCount != 0) return false;
+        f.layout = PixelLayout::Grey16;
+        f.bitsPerPixel = 16;
     } else {
         return false;
     }
+    // Rows of the FourCC formats are stored top row first whatever the sign of the height;
+    // FFmpeg reads them so too.
+    if (compression != kBiRgb && compression != kBiBitfields) f.topDown = true;
     f.tightRow = (width * f.bitsPerPixel + 7) / 8;
     f.paddedRow = DibStride(width, f.bitsPerPixel);
 
-    if (f.layout == PixelLayout::Palette8) {
-        // Entries past the file's table stay black, so that any index finds a colour.
+    if (Indexed(f.layout)) {
+        // Entries past the file's table or past biClrUsed stay black, so that any index finds
+        // a colour.
         f.colourTable.assign(kColourTableBytes, 0);
-        const uint64_t entries = h.biClrUsed ? h.biClrUsed : kDibColourTableEntries;
+        const uint64_t entries = h.biClrUsed ? h.biClrUsed : uint64_t(1) << f.bitsPerPixel;
         const uint64_t start = std::max<uint64_t>(h.biSize, kBitmapInfoHeaderSize);
         const uint64_t present = start < size ? (size - start) / 4 : 0;
         const size_t n = size_t(std::min({entries, present, uint64_t(kDibColourTableEntries)}));
@@ -84,7 +107,7 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
             std::memcpy(&f.colourTable[4 * i], strf + start + 4 * i, 3);
             f.colourTable[4 * i + 3] = 0;
         }
-    } else if (f.layout == PixelLayout::Grey8) {
+    } else if (f.layout == PixelLayout::Grey8 || f.layout == PixelLayout::Grey16) {
         f.colourTable.resize(kColourTableBytes);
         for (size_t i = 0; i < kDibColourTableEntries; ++i) {
             std::memset(&f.colourTable[4 * i], int(i), 3);
@@ -114,7 +137,7 @@ void DibDecoder::close() {
 }
 
 void DibDecoder::applyPaletteChange(const uint8_t* data, size_t size) {
-    if (!open_ || format_.layout != PixelLayout::Palette8) return;
+    if (!open_ || !Indexed(format_.layout)) return;
     // AVIPALCHANGE: first entry, entry count (0 means 256), flags, then red, green, blue, flags.
     ByteCursor in(data, size);
     const uint32_t first = in.u8();
@@ -245,7 +268,7 @@ void DibDecoder::makeBlank() {
 
 void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
     const PixelLayout layout = format_.layout;
-    const bool eightBit = layout == PixelLayout::Palette8 || layout == PixelLayout::Grey8;
+    const bool eightBit = EightBitDib(layout);
     startDib(eightBit ? 8 : 24);
     const size_t w = size_t(format_.width);
     const size_t rows = size_t(format_.height);
@@ -262,6 +285,19 @@ void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
             case PixelLayout::Palette8:
             case PixelLayout::Grey8:
             case PixelLayout::Rgb24: std::memcpy(d, s, used); break;
+            case PixelLayout::PackedIndices: {
+                const uint32_t bits = format_.bitsPerPixel;
+                const uint32_t valueMask = (1u << bits) - 1;
+                for (size_t x = 0; x < w; ++x) {
+                    const size_t bit = x * bits;
+                    const uint32_t shift = 8 - bits - uint32_t(bit & 7);
+                    d[x] = uint8_t((s[bit >> 3] >> shift) & valueMask);
+                }
+                break;
+            }
+            case PixelLayout::Grey16:
+                for (size_t x = 0; x < w; ++x) d[x] = s[2 * x + 1];
+                break;
             case PixelLayout::Rgb16:
                 for (size_t x = 0; x < w; ++x) {
                     const uint32_t v = uint32_t(s[2 * x]) | uint32_t(s[2 * x + 1]) << 8;

@@ -19,14 +19,28 @@ constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
 constexpr uint32_t kFccY800 = FourCC("Y800");
 constexpr uint32_t kFccY8 = FourCC("Y8  ");
 constexpr uint32_t kFccGrey = FourCC("GREY");
+constexpr uint32_t kFccY16 = FourCC("Y16 ");
+// Raw 8-bit Bayer mosaics, read as grey without demosaicing: The Imaging Source's BY8, the
+// V4L2 codes and FFmpeg's own raw tags (0xBA, first two colours, 8).
+constexpr uint32_t kFccBayer8[] = {FourCC("BY8 "),
+                                   FourCC("BA81"),
+                                   FourCC("GBRG"),
+                                   FourCC("GRBG"),
+                                   FourCC("RGGB"),
+                                   FourCC(char(0xBA), 'B', 'G', char(8)),
+                                   FourCC(char(0xBA), 'G', 'B', char(8)),
+                                   FourCC(char(0xBA), 'G', 'R', char(8)),
+                                   FourCC(char(0xBA), 'R', 'G', char(8))};
 constexpr uint32_t kDibColourTableEntries = 256;
 
 enum class PixelLayout {
-    Palette8,  // BI_RGB, 8 bits, indices into a colour table
-    Grey8,     // Y800, Y8, GREY
-    Rgb16,     // BI_RGB 5-5-5 or BI_BITFIELDS
-    Rgb24,     // BI_RGB, blue, green, red
-    Rgb32,     // BI_RGB blue, green, red, unused; or BI_BITFIELDS
+    Palette8,       // BI_RGB, 8 bits, indices into a colour table
+    PackedIndices,  // BI_RGB, 1, 2 or 4 bits into a colour table, leftmost pixel highest
+    Grey8,          // Y800, Y8, GREY and the 8-bit Bayer tags
+    Grey16,         // Y16, little-endian: the high byte is the level
+    Rgb16,          // BI_RGB 5-5-5 or BI_BITFIELDS
+    Rgb24,          // BI_RGB, blue, green, red
+    Rgb32,          // BI_RGB blue, green, red, unused; or BI_BITFIELDS
 };
 
 // What a stream's strf says about its pictures, checked once when the stream opens.
@@ -39,8 +53,8 @@ struct PictureFormat {
     uint64_t tightRow = 0;   // bytes of a row without padding
     uint64_t paddedRow = 0;  // bytes of a row raised to 32 bits
     uint32_t masks[3] = {};  // red, green, blue (Rgb16, Rgb32)
-    // 256 entries of blue, green, red, 0: the file's table, black past its end (Palette8), or
-    // a grey ramp (Grey8).
+    // 256 entries of blue, green, red, 0: the file's table, black past its end (Palette8,
+    // PackedIndices), or a grey ramp (Grey8, Grey16).
     std::vector<uint8_t> colourTable;
 };
 
@@ -58,7 +72,8 @@ public:
     bool isOpen() const { return open_; }
     const PictureFormat& format() const { return format_; }
 
-    // Applies an AVIPALCHANGE body to the colour table of the pictures that follow.
+    // Applies an AVIPALCHANGE body to the colour table of the pictures that follow (indexed
+    // layouts only).
     void applyPaletteChange(const uint8_t* data, size_t size);
 
     // Decoding one chunk of `chunkSize` bytes goes in three steps, so that the chunk can be read

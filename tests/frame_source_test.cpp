@@ -186,18 +186,136 @@ TEST(DibDecoder, PaletteAndGreyPicturesEitherWayUpPaddedOrNot) {
             ExpectSame(DecodeOne(strf, chunk), want);
         }
     }
-    // Grey FourCCs: top row first whatever the sign of the height.
-    for (uint32_t fcc : {kFccY800, kFccY8, kFccGrey}) {
-        for (size_t rowBytes : {size_t(3), size_t(4)}) {
-            SCOPED_TRACE(testing::Message() << "row " << rowBytes);
-            Bytes chunk(2 * rowBytes, 0x77);
-            chunk[0] = 10, chunk[1] = 20, chunk[2] = 30;  // top row
-            chunk[rowBytes] = 40, chunk[rowBytes + 1] = 50, chunk[rowBytes + 2] = 60;
-            std::vector<Bgr> grey;
-            for (uint8_t v : {10, 20, 30, 40, 50, 60}) grey.push_back({v, v, v});
-            ExpectSame(DecodeOne(VideoFormat(3, 2, 8, fcc), chunk), FromPixels(3, 2, grey));
+    // Grey FourCCs and raw Bayer mosaics (read as grey, not demosaiced): top row first
+    // whatever the sign of the height; a depth of 0 is taken as 8.
+    const uint32_t greyTags[] = {kFccY800,
+                                 kFccY8,
+                                 kFccGrey,
+                                 FourCC("BY8 "),
+                                 FourCC("BA81"),
+                                 FourCC("RGGB"),
+                                 FourCC(char(0xBA), 'B', 'G', char(8)),
+                                 FourCC(char(0xBA), 'R', 'G', char(8))};
+    for (uint32_t fcc : greyTags) {
+        for (int32_t sign : {1, -1}) {
+            for (uint16_t bits : {uint16_t(8), uint16_t(0)}) {
+                for (size_t rowBytes : {size_t(3), size_t(4)}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << std::hex << fcc << std::dec << " sign " << sign << " bits "
+                                 << bits << " row " << rowBytes);
+                    Bytes chunk(2 * rowBytes, 0x77);
+                    chunk[0] = 10, chunk[1] = 20, chunk[2] = 30;  // top row
+                    chunk[rowBytes] = 40, chunk[rowBytes + 1] = 50, chunk[rowBytes + 2] = 60;
+                    std::vector<Bgr> grey;
+                    for (uint8_t v : {10, 20, 30, 40, 50, 60}) grey.push_back({v, v, v});
+                    ExpectSame(DecodeOne(VideoFormat(3, 2 * sign, bits, fcc), chunk),
+                               FromPixels(3, 2, grey));
+                }
+            }
         }
     }
+    // Shorter than the tight picture: no picture, and nothing read past the chunk.
+    DibDecoder d;
+    ASSERT_TRUE(d.open(VideoFormat(3, 2, 8, kFccY800)));
+    const Bytes five = {1, 2, 3, 4, 5};
+    EXPECT_FALSE(d.decode(five.data(), five.size()));
+    EXPECT_FALSE(d.hasPicture());
+}
+
+// Packs `indices` (top row first) `bits` to a pixel, leftmost pixel in the highest bits, into
+// rows of `rowBytes`, bottom row first unless `topDown`. Unused bits and fill bytes are all
+// ones, so that a reader taking them for pixels shows.
+Bytes PackIndices(const std::vector<uint8_t>& indices, size_t w, size_t h, uint32_t bits,
+                  size_t rowBytes, bool topDown) {
+    Bytes out(rowBytes * h, 0xFF);
+    for (size_t y = 0; y < h; ++y) {
+        uint8_t* row = &out[(topDown ? y : h - 1 - y) * rowBytes];
+        for (size_t x = 0; x < w; ++x) {
+            const size_t bit = x * bits;
+            const uint32_t shift = 8 - bits - uint32_t(bit % 8);
+            const uint32_t mask = ((1u << bits) - 1) << shift;
+            row[bit / 8] = uint8_t((row[bit / 8] & ~mask) | uint32_t(indices[y * w + x]) << shift);
+        }
+    }
+    return out;
+}
+
+TEST(DibDecoder, OneTwoAndFourBitPicturesUnpackToTheRowEnd) {
+    // Hand-packed, so that the bit order is pinned independently of the packer above: 9 wide,
+    // one bit a pixel, two bytes a row and a ninth pixel alone in the high bit of the second.
+    {
+        const Bytes strf = VideoFormat(9, 1, 1, kBiRgb, 0, Table({kBlack, kWhite}));
+        const Bytes chunk = {0b10110001, 0b1'0111111};  // the last seven bits are not pixels
+        const Bgr W = kWhite, K = kBlack;
+        ExpectSame(DecodeOne(strf, chunk), FromPixels(9, 1, {W, K, W, W, K, K, K, W, W}));
+    }
+    // Odd widths end rows in the middle of a byte; widths are chosen so that packed and padded
+    // rows differ.
+    const struct {
+        uint32_t bits;
+        int32_t width;
+    } layouts[] = {{1, 11}, {1, 37}, {2, 7}, {4, 5}, {4, 9}};
+    for (const auto& l : layouts) {
+        const size_t w = size_t(l.width), h = 3;
+        const size_t entries = size_t(1) << l.bits;
+        std::vector<Bgr> colours;
+        for (size_t i = 0; i < entries; ++i)
+            colours.push_back({uint8_t(17 * i), uint8_t(200 - 9 * i), uint8_t(i * i)});
+        std::vector<uint8_t> indices;
+        std::vector<Bgr> want;
+        for (size_t i = 0; i < w * h; ++i) {
+            indices.push_back(uint8_t((i * 7 + i / w) % entries));
+            want.push_back(colours[indices.back()]);
+        }
+        const size_t tight = (w * l.bits + 7) / 8, padded = (tight + 3) / 4 * 4;
+        ASSERT_NE(tight, padded);
+        for (int32_t sign : {1, -1}) {
+            for (size_t rowBytes : {tight, padded}) {
+                SCOPED_TRACE(testing::Message() << l.bits << " bits, " << w << " wide, sign "
+                                                << sign << ", row " << rowBytes);
+                const Bytes strf = VideoFormat(l.width, int32_t(h) * sign, uint16_t(l.bits), kBiRgb,
+                                               0, Table(colours));
+                ExpectSame(DecodeOne(strf, PackIndices(indices, w, h, l.bits, rowBytes, sign < 0)),
+                           FromPixels(l.width, int32_t(h), want));
+            }
+        }
+    }
+    // Entries past biClrUsed are black, whatever the table that follows holds.
+    const Bytes strf = VideoFormat(4, 1, 4, kBiRgb, 2, Table({kRed, kGreen, kBlue, kWhite}));
+    ExpectSame(DecodeOne(strf, {0x01, 0x23, 0, 0}),
+               FromPixels(4, 1, {kRed, kGreen, kBlack, kBlack}));
+    // A row one byte short of the tight picture holds none.
+    DibDecoder d;
+    ASSERT_TRUE(d.open(VideoFormat(11, 2, 1, kBiRgb, 0, Table({kBlack, kWhite}))));
+    const Bytes three = {0xFF, 0xFF, 0xFF};
+    EXPECT_FALSE(d.decode(three.data(), three.size()));
+}
+
+TEST(DibDecoder, SixteenBitGreyKeepsTheHighByteTopRowFirst) {
+    // Little-endian samples whose low bytes differ from their high ones: a swapped reader or
+    // one taking the low byte shows. Rows of 6 bytes, or 8 when padded.
+    const uint16_t top[] = {0x00FF, 0x12AB, 0xFF00}, bottom[] = {0x8001, 0x7FFE, 0xFFFF};
+    std::vector<Bgr> want;
+    for (uint8_t v : {0x00, 0x12, 0xFF, 0x80, 0x7F, 0xFF}) want.push_back({v, v, v});
+    for (int32_t sign : {1, -1}) {
+        for (uint16_t bits : {uint16_t(16), uint16_t(0)}) {
+            for (size_t rowBytes : {size_t(6), size_t(8)}) {
+                SCOPED_TRACE(testing::Message()
+                             << "sign " << sign << " bits " << bits << " row " << rowBytes);
+                Bytes chunk;
+                for (const uint16_t* row : {top, bottom}) {
+                    for (int i = 0; i < 3; ++i) PutU16(chunk, row[i]);
+                    chunk.resize(chunk.size() + rowBytes - 6, 0xEE);
+                }
+                ExpectSame(DecodeOne(VideoFormat(3, 2 * sign, bits, kFccY16), chunk),
+                           FromPixels(3, 2, want));
+            }
+        }
+    }
+    DibDecoder d;
+    ASSERT_TRUE(d.open(VideoFormat(3, 2, 16, kFccY16)));
+    const Bytes eleven(11, 0x40);  // one byte short of two tight rows
+    EXPECT_FALSE(d.decode(eleven.data(), eleven.size()));
 }
 
 TEST(DibDecoder, SixteenBitPicturesAreWidenedAndMasksAreFollowed) {
@@ -218,6 +336,18 @@ TEST(DibDecoder, SixteenBitPicturesAreWidenedAndMasksAreFollowed) {
     ExpectSame(DecodeOne(VideoFormat(4, -1, 16, kBiBitfields, 0, masks(0xF800, 0x07E0, 0x001F)),
                          u16s({0xFFFF, 0x0400, 0xF800, 0x001F})),
                FromPixels(4, 1, {kWhite, {0, 130, 0}, kRed, kBlue}));
+    // 5-6-5 bottom row first, odd width: rows of 6 bytes padded to 8 or not.
+    for (size_t fill : {size_t(0), size_t(2)}) {
+        SCOPED_TRACE(fill);
+        Bytes chunk = u16s({0x001F, 0x0000, 0xFFFF});  // bottom row
+        chunk.resize(chunk.size() + fill, 0xAA);
+        const Bytes top = u16s({0xF800, 0x07E0, 0x8410});  // the last: 16 of 31, 32 of 63
+        chunk.insert(chunk.end(), top.begin(), top.end());
+        chunk.resize(chunk.size() + fill, 0xAA);
+        ExpectSame(
+            DecodeOne(VideoFormat(3, 2, 16, kBiBitfields, 0, masks(0xF800, 0x07E0, 0x001F)), chunk),
+            FromPixels(3, 2, {kRed, kGreen, {132, 130, 132}, kBlue, kBlack, kWhite}));
+    }
     // 32 bits drop the fourth byte; masks may name red in the lowest byte.
     const Bytes chunk = {1, 2, 3, 0xFF, 4, 5, 6, 0x00};
     ExpectSame(DecodeOne(VideoFormat(2, 1, 32), chunk), FromPixels(2, 1, {{1, 2, 3}, {4, 5, 6}}));
@@ -255,6 +385,32 @@ TEST(DibDecoder, PaletteChangesRecolourTheFollowingPictures) {
     // A change that claims more entries than it holds stops at its end.
     d.applyPaletteChange(Bytes{0, 0, 0, 0, 9, 9, 9, 0, 7}.data(), 9);
     ExpectSame(DecodeChunk(d, {0, 1, 0, 0}), FromPixels(2, 1, {{9, 9, 9}, {3, 2, 1}}));
+    // One that runs past the 256th entry stops there; the entries below stay.
+    Bytes late = {250, 10, 0, 0};
+    late.resize(4 + 4 * 10, 0x33);
+    d.applyPaletteChange(late.data(), late.size());
+    ExpectSame(DecodeChunk(d, {0, 1, 0, 0}), FromPixels(2, 1, {{9, 9, 9}, {3, 2, 1}}));
+    // Shorter than its own header: nothing changes.
+    d.applyPaletteChange(Bytes{1, 1}.data(), 2);
+    d.applyPaletteChange(nullptr, 0);
+    ExpectSame(DecodeChunk(d, {0, 1, 0, 0}), FromPixels(2, 1, {{9, 9, 9}, {3, 2, 1}}));
+
+    // Pictures of fewer bits a pixel take changes too.
+    DibDecoder mono;
+    ASSERT_TRUE(mono.open(VideoFormat(3, 1, 1, kBiRgb, 0, Table({kBlack, kWhite}))));
+    ExpectSame(DecodeChunk(mono, {0b01000000, 0, 0, 0}),
+               FromPixels(3, 1, {kBlack, kWhite, kBlack}));
+    mono.applyPaletteChange(Bytes{1, 1, 0, 0, 255, 0, 0, 0}.data(), 8);
+    ExpectSame(DecodeChunk(mono, {0b01000000, 0, 0, 0}), FromPixels(3, 1, {kBlack, kRed, kBlack}));
+    DibDecoder four;
+    ASSERT_TRUE(four.open(VideoFormat(3, 1, 4, kBiRgb, 16, Table(std::vector<Bgr>(16, kBlue)))));
+    four.applyPaletteChange(Bytes{15, 1, 0, 0, 0, 255, 0, 0}.data(), 8);
+    ExpectSame(DecodeChunk(four, {0xF0, 0xF0, 0, 0}), FromPixels(3, 1, {kGreen, kBlue, kGreen}));
+    // Grey and direct-colour pictures have no palette to change.
+    DibDecoder grey;
+    ASSERT_TRUE(grey.open(VideoFormat(1, 1, 8, kFccY800)));
+    grey.applyPaletteChange(Bytes{0, 0, 0, 0, 255, 0, 0, 0}.data(), 8);
+    ExpectSame(DecodeChunk(grey, {0, 0, 0, 0}), FromPixels(1, 1, {kBlack}));
 }
 
 TEST(DibDecoder, FormatsThatCannotBeDecodedAreRefusedAtOpen) {
@@ -265,8 +421,8 @@ TEST(DibDecoder, FormatsThatCannotBeDecodedAreRefusedAtOpen) {
         Bytes strf;
     } cases[] = {
         {"MJPG", VideoFormat(8, 8, 24, FourCC("MJPG"))},
-        {"4 bits", VideoFormat(8, 8, 4)},
-        {"1 bit", VideoFormat(8, 8, 1)},
+        {"3 bits", VideoFormat(8, 8, 3)},
+        {"12 bits", VideoFormat(8, 8, 12)},
         {"zero width", VideoFormat(0, 8, 24)},
         {"negative width", VideoFormat(-8, 8, 24)},
         {"zero height", VideoFormat(8, 0, 24)},
@@ -276,6 +432,8 @@ TEST(DibDecoder, FormatsThatCannotBeDecodedAreRefusedAtOpen) {
         {"split mask", VideoFormat(8, 8, 16, kBiBitfields, 0, badMasks)},
         {"missing masks", VideoFormat(8, 8, 32, kBiBitfields)},
         {"grey of 16 bits", VideoFormat(8, 8, 16, kFccY800)},
+        {"Y16 of 8 bits", VideoFormat(8, 8, 8, kFccY16)},
+        {"Bayer of 16 bits", VideoFormat(8, 8, 16, FourCC("BY8 "))},
         {"short header", Bytes(39, 0)},
     };
     PictureFormat f;
@@ -456,7 +614,12 @@ TEST_F(FrameSourceTest, DamagedBytesAnywhereEndCleanly) {
                       {FourCC("00wb"), {1, 2, 3}},
                       {FourCC("01db"), {1, 1, 1, 0, 0, 0, 0, 0}}};
     palette.index = TestIndex::Absolute;
-    for (const TestAvi& avi : {colour, palette}) {
+    TestAvi mono;
+    mono.streams = {VideoStream(VideoFormat(9, 2, 1, kBiRgb, 0, Table({kRed, kBlue})))};
+    mono.chunks = {{k00db, {0xA5, 0x80, 0, 0, 0x5A, 0, 0, 0}},
+                   {FourCC("00pc"), {1, 1, 0, 0, 1, 2, 3, 4}},
+                   {k00db, {0xFF, 0x80, 0, 0, 0x00, 0, 0, 0}}};
+    for (const TestAvi& avi : {colour, palette, mono}) {
         const Bytes good = BuildAvi(avi).bytes;
         Write(good);
         ASSERT_EQ(ReadAll().size(), 2u);
@@ -526,6 +689,57 @@ TEST_F(FrameSourceTest, LongPaletteChangesApplyTheirEntries) {
     const std::vector<Image> got = ReadAll();
     ASSERT_EQ(got.size(), 1u);
     ExpectSame(got[0], FromPixels(2, 1, {{3, 2, 1}, kGreen}));
+}
+
+TEST_F(FrameSourceTest, GreyRampPalettesStayGreyWithEveryLevel) {
+    // Every one of the 256 levels of an 8-bit ramp, and the 16 of a 4-bit one.
+    for (uint32_t bits : {8u, 4u}) {
+        SCOPED_TRACE(bits);
+        const size_t levels = size_t(1) << bits, step = 255 / (levels - 1);
+        std::vector<Bgr> ramp;
+        for (size_t i = 0; i < levels; ++i)
+            ramp.push_back({uint8_t(i * step), uint8_t(i * step), uint8_t(i * step)});
+        const size_t w = 16, h = levels / 16 ? levels / 16 : 1;
+        std::vector<uint8_t> indices(w * h);
+        for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t((i * 5) % levels);
+        TestAvi avi;
+        avi.streams.push_back(VideoStream(
+            VideoFormat(int32_t(w), int32_t(h), uint16_t(bits), kBiRgb, 0, Table(ramp))));
+        avi.chunks = {{k00db, PackIndices(indices, w, h, bits, w * bits / 8, false)}};
+        Write(avi);
+        Bytes want;
+        for (uint8_t i : indices) want.push_back(uint8_t(i * step));
+        std::string message;
+        settings_.Colour = 0;
+        ASSERT_NE(ReadNextFrame(settings_, message), 0);
+        EXPECT_EQ(ImageBuffer().channels, 1);
+        EXPECT_EQ(ImageBuffer().pixels, want);
+        CloseInputVideo();
+        // In colour the three channels are the level.
+        const std::vector<Image> colour = ReadAll();
+        ASSERT_EQ(colour.size(), 1u);
+        Bytes triples;
+        for (uint8_t v : want) triples.insert(triples.end(), {v, v, v});
+        EXPECT_EQ(colour[0].pixels, triples);
+    }
+}
+
+TEST_F(FrameSourceTest, PaletteChangesRecolourOneAndFourBitStreams) {
+    for (uint16_t bits : {uint16_t(1), uint16_t(4)}) {
+        SCOPED_TRACE(bits);
+        TestAvi avi;
+        avi.streams.push_back(
+            VideoStream(VideoFormat(3, 1, bits, kBiRgb, 0, Table({kRed, kGreen}))));
+        // Pixels 1, 0, 1 either way; entry 1 becomes blue before the second picture.
+        const Bytes picture = bits == 1 ? Bytes{0b10100000, 0, 0, 0} : Bytes{0x10, 0x10, 0, 0};
+        avi.chunks = {
+            {k00db, picture}, {FourCC("00pc"), {1, 1, 0, 0, 0, 0, 255, 0}}, {k00db, picture}};
+        Write(avi);
+        const std::vector<Image> got = ReadAll();
+        ASSERT_EQ(got.size(), 2u);
+        ExpectSame(got[0], FromPixels(3, 1, {kGreen, kRed, kGreen}));
+        ExpectSame(got[1], FromPixels(3, 1, {kBlue, kRed, kBlue}));
+    }
 }
 
 }  // namespace
