@@ -261,7 +261,9 @@ bool FfmpegDecoder::convert(AVFrame& frame) {
     }
     if (!scratch_) {
         scratchStride_ = (3 * size_t(width_) + kScratchAlign - 1) / kScratchAlign * kScratchAlign;
-        scratch_.reset(static_cast<uint8_t*>(av_malloc(scratchStride_ * size_t(height_))));
+        // With room past the last row, which vector code may write up to its width.
+        scratch_.reset(
+            static_cast<uint8_t*>(av_malloc(scratchStride_ * size_t(height_) + kScratchAlign)));
         if (!scratch_) return false;
     }
     uint8_t* dst[4] = {scratch_.get(), nullptr, nullptr, nullptr};
