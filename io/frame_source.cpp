@@ -5,6 +5,7 @@
 
 #include "io/avi_reader.h"
 #include "io/decode.h"
+#include "io/ffmpeg_decode.h"
 
 namespace kestrel {
 
@@ -19,6 +20,10 @@ AviStreamInfo g_info;
 int32_t g_readPosition = -1;
 AviReader g_reader;
 DibDecoder g_decoder;
+// Streams that DibDecoder refuses and FFmpeg decodes: compressed and YUV pictures.
+FfmpegDecoder g_ffmpeg;
+bool g_useFfmpeg = false;
+size_t g_nextChunk = 0;  // the next chunk for g_ffmpeg
 size_t g_nextPaletteChange = 0;
 std::vector<uint8_t> g_paletteChange;
 // Reused from frame to frame, so that a run does not allocate per frame.
@@ -28,9 +33,35 @@ uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// The codec may hold pictures back: chunks go in until the next picture comes out, and after
+// the last one the codec gives up the rest. Palette changes do not apply to these streams.
+bool DecodeWithFfmpeg() {
+    while (!g_ffmpeg.nextPicture()) {
+        if (!g_ffmpeg.wantsInput()) return false;
+        if (g_nextChunk >= g_reader.frameCount()) {
+            g_ffmpeg.finishInput();
+            continue;
+        }
+        const AviChunkRef& ref = g_reader.frame(g_nextChunk++);
+        if (ref.size == 0) {
+            g_ffmpeg.dropFrame();
+            continue;
+        }
+        uint8_t* to = g_ffmpeg.chunkBuffer(ref.size);
+        // A chunk that cannot be read ends the input after the pictures the codec holds.
+        if (!to || !g_reader.readChunk(ref, to, ref.size)) {
+            g_ffmpeg.finishInput();
+            continue;
+        }
+        g_ffmpeg.sendChunk();
+    }
+    return true;
+}
+
 // Decodes the picture at `position` into the decoder's DIB; false when there is none.
 bool DecodePosition(size_t position) {
     if (position >= g_reader.frameCount()) return false;
+    if (g_useFfmpeg) return DecodeWithFfmpeg();
     // Palette changes take effect from the picture they precede; positions only ever advance.
     const auto& changes = g_reader.paletteChanges();
     for (; g_nextPaletteChange < changes.size() &&
@@ -66,11 +97,15 @@ int32_t ReadPosition() { return g_readPosition; }
 bool OpenInputVideo(const Settings& settings, std::string& message) {
     g_reader.close();
     g_decoder.close();
+    g_ffmpeg.close();
+    g_useFfmpeg = false;
     g_info = {};
     // A stream that cannot be decoded is told at once, like one that cannot be found.
     PictureFormat format;
-    if (g_reader.open(settings.InputFile) != AviReadStatus::Ok ||
-        !DescribePicture(g_reader.format().data(), g_reader.format().size(), format)) {
+    bool ok = g_reader.open(settings.InputFile) == AviReadStatus::Ok;
+    if (ok && !DescribePicture(g_reader.format().data(), g_reader.format().size(), format))
+        ok = g_useFfmpeg = g_ffmpeg.open(g_reader.format());
+    if (!ok) {
         g_reader.close();
         message = kCantOpenInput;
         return false;
@@ -87,16 +122,20 @@ void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height
             width = height = 0;
             return;
         }
-        if (!g_decoder.open(g_reader.format())) return;
-        g_decoder.setBlankAllowed(HoldsAWholePicture());
-        g_nextPaletteChange = 0;
+        if (g_useFfmpeg) {
+            g_nextChunk = 0;
+        } else {
+            if (!g_decoder.open(g_reader.format())) return;
+            g_decoder.setBlankAllowed(HoldsAWholePicture());
+            g_nextPaletteChange = 0;
+        }
     }
     if (g_readPosition == INT32_MAX) return;
     // Advanced before the picture is asked for, also when none comes; the stream's length is
     // not consulted: the input ends at the first position without a picture.
     ++g_readPosition;
     if (!DecodePosition(size_t(g_readPosition))) return;
-    const std::vector<uint8_t>& dib = g_decoder.dib();
+    const std::vector<uint8_t>& dib = g_useFfmpeg ? g_ffmpeg.dib() : g_decoder.dib();
     int32_t w = 0, h = 0;
     if (!ConvertDibTo24(dib.data(), dib.size(), w, h, frame)) return;
     width = w;
@@ -140,6 +179,9 @@ void CloseInputVideo() {
     g_readPosition = -1;
     g_reader.close();
     g_decoder.close();
+    g_ffmpeg.close();
+    g_useFfmpeg = false;
+    g_nextChunk = 0;
     g_nextPaletteChange = 0;
 }
 

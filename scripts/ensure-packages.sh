@@ -5,8 +5,10 @@
 # independent tools the tests compare against (FFmpeg, ImageMagick).
 set -euo pipefail
 
-# Qt 6 for the desktop program, and Xvfb for its screenshots.
-build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev qt6-base-dev xvfb xauth)
+# Qt 6 for the desktop program, and Xvfb for its screenshots; FFmpeg's libraries decode the
+# compressed streams.
+build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev qt6-base-dev xvfb xauth
+  pkg-config libavcodec-dev libavformat-dev libswscale-dev libavutil-dev)
 test_packages=(ffmpeg imagemagick time)
 
 wanted=("${build_packages[@]}")

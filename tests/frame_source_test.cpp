@@ -573,7 +573,7 @@ TEST_F(FrameSourceTest, InputsThatCannotBeOpenedGiveTheMessageAndKeepTheBlock) {
         {"empty", {}},
         {"not AVI", Bytes(500, 'x')},
         {"no video stream", BuildAvi(audio).bytes},
-        {"MJPG", withFormat(VideoFormat(4, 4, 24, FourCC("MJPG")))},
+        {"unknown compression", withFormat(VideoFormat(4, 4, 24, FourCC("ZZZZ")))},
         {"absurd size", withFormat(VideoFormat(1 << 16, 1 << 16, 24))},
         {"negative width", withFormat(VideoFormat(-4, 4, 24))},
         {"zero height", withFormat(VideoFormat(4, 0, 24))},

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Pass-through benchmark of the FFmpeg-decoded inputs: kestrel-batch against ffmpeg on an MJPG
+# and a YUY2 video that ffmpeg makes. Builds nothing; see bench/README.md.
+set -euo pipefail
+
+usage() {
+    cat <<'EOF'
+Usage: bench/decode_passthrough.sh [options] [BUILD_DIR]
+
+  BUILD_DIR          where kestrel-batch was built (default build)
+  --frames N         frames of each video (default 200)
+  --size WxH         size of the videos (default 1920x1080)
+  --reps N           repetitions per tool, the best one counts (default 3)
+  --tmp DIR          where the temporary directory goes (default $TMPDIR or /tmp)
+  --help             show this text
+EOF
+}
+
+build=build
+frames=200
+size=1920x1080
+reps=3
+tmp_parent=${TMPDIR:-/tmp}
+
+while (($#)); do
+    case $1 in
+        --frames) frames=${2:?--frames needs a value}; shift 2 ;;
+        --size) size=${2:?--size needs a value}; shift 2 ;;
+        --reps) reps=${2:?--reps needs a value}; shift 2 ;;
+        --tmp) tmp_parent=${2:?--tmp needs a value}; shift 2 ;;
+        --help|-h) usage; exit 0 ;;
+        -*) echo "decode_passthrough.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
+        *) build=$1; shift ;;
+    esac
+done
+
+die() { echo "decode_passthrough.sh: $*" >&2; exit 1; }
+is_count() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
+is_size() { [[ $1 =~ ^[1-9][0-9]*x[1-9][0-9]*$ ]]; }
+is_count "$frames" || die "--frames wants a positive whole number, not '$frames'"
+is_count "$reps" || die "--reps wants a positive whole number, not '$reps'"
+is_size "$size" || die "--size wants WxH, not '$size'"
+
+batch=$build/kestrel-batch
+[[ -x $batch ]] || die "$batch not found: build first (cmake --build $build)"
+command -v ffmpeg >/dev/null || die "ffmpeg not found: it makes the inputs"
+
+tmp=$(mktemp -d "$tmp_parent/kestrel-bench-XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+trap 'exit 130' INT TERM
+
+w=${size%x*}
+h=${size#*x}
+# The YUY2 input, one output at a time, and room to spare.
+need_kb=$((w * h * (2 + 3) * frames / 1024 + 65536))
+free_kb=$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')
+((free_kb > need_kb)) || die "$tmp has $((free_kb / 1024)) MB free, needs about $((need_kb / 1024)) MB"
+
+# One timed run of "$@" into $tmp/log: sets run_seconds; a failing command ends the benchmark.
+timed() {
+    local start end
+    start=$EPOCHREALTIME
+    "$@" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; die "failed: $*"; }
+    end=$EPOCHREALTIME
+    run_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+}
+
+# Best of $reps runs of "$@", which writes $out; the output is removed after each run.
+best() {
+    local out=$1
+    shift
+    local i
+    best_seconds=
+    for ((i = 0; i < reps; i++)); do
+        timed "$@"
+        [[ -s $out ]] || { cat "$tmp/log" >&2; die "nothing written to $out"; }
+        rm -f "$out"
+        if [[ -z $best_seconds ]] || awk -v a="$run_seconds" -v b="$best_seconds" 'BEGIN { exit !(a < b) }'; then
+            best_seconds=$run_seconds
+        fi
+    done
+}
+
+declare -A encode=(
+    [MJPG]="-c:v mjpeg -q:v 3"
+    [YUY2]="-c:v rawvideo -pix_fmt yuyv422 -vtag YUY2"
+)
+rows=()
+for fmt in MJPG YUY2; do
+    in=$tmp/in-$fmt.avi
+    echo "making a ${w}x${h} $fmt video of $frames frames ..."
+    # shellcheck disable=SC2086  # the options are words
+    timed ffmpeg -nostdin -y -v error -f lavfi -i "testsrc2=size=${w}x${h}:rate=25" \
+        -frames:v "$frames" ${encode[$fmt]} "$in"
+    echo "  $(($(stat -c %s "$in") / 1048576)) MB in $run_seconds s"
+    # No correction is switched on by default: the run decodes, converts and writes.
+    best "$tmp/out.avi" "$batch" -y -q --colour "$in" "$tmp/out.avi"
+    kestrel=$best_seconds
+    best "$tmp/out.avi" ffmpeg -nostdin -y -v error -i "$in" -c:v rawvideo -pix_fmt bgr24 "$tmp/out.avi"
+    rows+=("$fmt $kestrel $best_seconds")
+    rm -f "$in"
+done
+
+echo
+echo "pass-through of ${w}x${h} x $frames frames to raw bgr24, best of $reps:"
+printf '%-6s %14s %14s %14s %14s %10s\n' input "kestrel s" "kestrel fps" "ffmpeg s" "ffmpeg fps" "x ffmpeg"
+for row in "${rows[@]}"; do
+    read -r fmt k f <<<"$row"
+    awk -v n="$fmt" -v k="$k" -v f="$f" -v fr="$frames" 'BEGIN {
+        printf "%-6s %14.3f %14.1f %14.3f %14.1f %10.2f\n", n, k, fr / k, f, fr / f, k / f
+    }'
+done
