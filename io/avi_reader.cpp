@@ -304,6 +304,7 @@ bool AviReader::useIdx1(Span idx1, Span movi, uint64_t& resume) {
     }
     // Every listed chunk must lie inside movi; a sample of them must really be there.
     std::vector<const Entry*> withData;
+    uint64_t droppedEnd = 0;
     uint8_t h[8];
     for (const Entry& e : entries) {
         const uint64_t header = base + e.offset;
@@ -311,8 +312,11 @@ bool AviReader::useIdx1(Span idx1, Span movi, uint64_t& resume) {
             // A dropped frame listed at a chunk of its stream that holds a picture: one of the
             // two sizes is wrong.
             if (header >= movi.begin && header + 8 <= movi.end && readAt(header, h, 8) &&
-                Le32(h) == e.id && Le32(h + 4) != 0)
-                return false;
+                Le32(h) == e.id) {
+                if (Le32(h + 4) != 0) return false;
+                // Really there: the walk after the index must not find it a second time.
+                droppedEnd = std::max(droppedEnd, header + 8);
+            }
             continue;
         }
         if (header < movi.begin || header + 8 + e.size > movi.end) return false;
@@ -328,6 +332,7 @@ bool AviReader::useIdx1(Span idx1, Span movi, uint64_t& resume) {
         addChunk(e.id, {data, e.size, e.flags});
         if (e.size) resume = std::max(resume, data + e.size);
     }
+    resume = std::max(resume, droppedEnd);
     indexSource_ = source;
     return true;
 }
@@ -385,9 +390,12 @@ bool AviReader::useOpenDmlIndex(uint64_t& resume) {
             if (chunkSize == 0) {
                 // As in idx1: a dropped frame must not be listed at a picture's chunk.
                 uint8_t c[8];
-                sane = !(data >= 8 && readAt(data - 8, c, 8) && Le32(c + 4) != 0 &&
-                         (Le32(c) == frameId_[0] || Le32(c) == frameId_[1]));
+                const bool there = data >= 8 && readAt(data - 8, c, 8) &&
+                                   (Le32(c) == frameId_[0] || Le32(c) == frameId_[1]);
+                sane = !(there && Le32(c + 4) != 0);
                 if (sane) frames_.push_back({0, 0, flags});
+                // Really there: the walk after the index must not find it a second time.
+                if (sane && there) resume = std::max(resume, data);
                 continue;
             }
             sane = data >= 8 && data <= fileSize_ && chunkSize <= fileSize_ - data;

@@ -177,6 +177,20 @@ TEST_F(AviReaderTest, IndexedDroppedFrameHasNoData) {
     EXPECT_EQ(Frames(), DataOf(avi.chunks, k00db, k00dc));
 }
 
+TEST_F(AviReaderTest, IndexedDroppedLastFrameIsReadOnce) {
+    for (uint32_t stdIndexId : {0u, FourCC("ix00")}) {
+        SCOPED_TRACE(stdIndexId);
+        TestAvi avi = ThreeFrames(TestIndex::Relative);
+        avi.stdIndexId = stdIndexId;
+        avi.chunks.push_back({k00db, {}});
+        avi.chunks.push_back({k00db, {}});
+        ASSERT_EQ(Open(BuildAvi(avi).bytes), AviReadStatus::Ok);
+        EXPECT_EQ(reader_.indexSource(),
+                  stdIndexId ? AviIndexSource::OpenDml : AviIndexSource::Idx1Relative);
+        EXPECT_EQ(Frames(), DataOf(avi.chunks, k00db, k00dc));
+    }
+}
+
 TEST_F(AviReaderTest, VideoAfterAnAudioStreamUsesItsOwnNumber) {
     for (TestIndex index : {TestIndex::Relative, TestIndex::None}) {
         TestAvi avi;
