@@ -2,6 +2,7 @@
 # Pass-through benchmark of the FFmpeg-decoded inputs: kestrel-batch against ffmpeg on an MJPG
 # and a YUY2 video that ffmpeg makes. Builds nothing; see bench/README.md.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 
 usage() {
     cat <<'EOF'
@@ -34,9 +35,6 @@ while (($#)); do
     esac
 done
 
-die() { echo "decode_passthrough.sh: $*" >&2; exit 1; }
-is_count() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
-is_size() { [[ $1 =~ ^[1-9][0-9]*x[1-9][0-9]*$ ]]; }
 is_count "$frames" || die "--frames wants a positive whole number, not '$frames'"
 is_count "$reps" || die "--reps wants a positive whole number, not '$reps'"
 is_size "$size" || die "--size wants WxH, not '$size'"
@@ -45,41 +43,12 @@ batch=$build/kestrel-batch
 [[ -x $batch ]] || die "$batch not found: build first (cmake --build $build)"
 command -v ffmpeg >/dev/null || die "ffmpeg not found: it makes the inputs"
 
-tmp=$(mktemp -d "$tmp_parent/kestrel-bench-XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-trap 'exit 130' INT TERM
+make_tmp "$tmp_parent"
 
 w=${size%x*}
 h=${size#*x}
 # The YUY2 input, one output at a time, and room to spare.
-need_kb=$((w * h * (2 + 3) * frames / 1024 + 65536))
-free_kb=$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')
-((free_kb > need_kb)) || die "$tmp has $((free_kb / 1024)) MB free, needs about $((need_kb / 1024)) MB"
-
-# One timed run of "$@" into $tmp/log: sets run_seconds; a failing command ends the benchmark.
-timed() {
-    local start end
-    start=$EPOCHREALTIME
-    "$@" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; die "failed: $*"; }
-    end=$EPOCHREALTIME
-    run_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-}
-
-# Best of $reps runs of "$@", which writes $out; the output is removed after each run.
-best() {
-    local out=$1
-    shift
-    local i
-    best_seconds=
-    for ((i = 0; i < reps; i++)); do
-        timed "$@"
-        [[ -s $out ]] || { cat "$tmp/log" >&2; die "nothing written to $out"; }
-        rm -f "$out"
-        if [[ -z $best_seconds ]] || awk -v a="$run_seconds" -v b="$best_seconds" 'BEGIN { exit !(a < b) }'; then
-            best_seconds=$run_seconds
-        fi
-    done
-}
+need_kb $((w * h * (2 + 3) * frames / 1024 + 65536))
 
 # kestrel-batch makes its output durable before renaming it over the old one; so that the two
 # are timed alike, ffmpeg is timed also with its output synced to the disk.
@@ -98,13 +67,12 @@ for fmt in MJPG YUY2; do
         -frames:v "$frames" ${encode[$fmt]} "$in"
     echo "  $(($(stat -c %s "$in") / 1048576)) MB in $run_seconds s"
     # No correction is switched on by default: the run decodes, converts and writes.
-    best "$tmp/out.avi" "$batch" -y -q --colour "$in" "$tmp/out.avi"
-    kestrel=$best_seconds
-    to_raw=(-nostdin -y -v error -i "$in" -c:v rawvideo -pix_fmt bgr24 "$tmp/out.avi")
-    best "$tmp/out.avi" ffmpeg "${to_raw[@]}"
-    plain=$best_seconds
-    best "$tmp/out.avi" ffmpeg_synced "${to_raw[@]}"
-    rows+=("$fmt $kestrel $plain $best_seconds")
+    out=$tmp/out.avi
+    bench "kestrel $fmt" "$out" "$batch" -y -q --colour "$in" "$out"
+    to_raw=(-nostdin -y -v error -i "$in" -c:v rawvideo -pix_fmt bgr24 "$out")
+    bench "ffmpeg $fmt" "$out" ffmpeg "${to_raw[@]}"
+    bench "synced $fmt" "$out" ffmpeg_synced "${to_raw[@]}"
+    rows+=("$fmt ${best_s[kestrel $fmt]} ${best_s[ffmpeg $fmt]} ${best_s[synced $fmt]}")
     rm -f "$in"
 done
 

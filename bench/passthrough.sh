@@ -3,6 +3,7 @@
 # colour video, and kestrel-batch's peak memory on a short and a long video. Builds nothing;
 # see bench/README.md.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 
 usage() {
     cat <<'EOF'
@@ -41,9 +42,6 @@ while (($#)); do
     esac
 done
 
-die() { echo "passthrough.sh: $*" >&2; exit 1; }
-is_count() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
-is_size() { [[ $1 =~ ^[1-9][0-9]*x[1-9][0-9]*$ ]]; }
 is_count "$frames" || die "--frames wants a positive whole number, not '$frames'"
 is_count "$reps" || die "--reps wants a positive whole number, not '$reps'"
 is_size "$size" || die "--size wants WxH, not '$size'"
@@ -59,53 +57,13 @@ command -v ffmpeg >/dev/null || { have_ffmpeg=0; echo "note: ffmpeg not found, i
 timer=/usr/bin/time
 [[ -x $timer ]] || { timer=; echo "note: /usr/bin/time not found (Debian package 'time'): no peak memory"; }
 
-tmp=$(mktemp -d "$tmp_parent/kestrel-bench-XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-trap 'exit 130' INT TERM
-
-# One timed run of "$@": sets run_seconds (wall clock) and run_kb (peak RSS, or empty).
-# Output goes to $tmp/log; a failing command ends the benchmark with its log.
-timed() {
-    local start end
-    start=$EPOCHREALTIME
-    if [[ -n $timer ]]; then
-        "$timer" -f %M -o "$tmp/rss" "$@" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; die "failed: $*"; }
-    else
-        "$@" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; die "failed: $*"; }
-    fi
-    end=$EPOCHREALTIME
-    run_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-    run_kb=
-    [[ -n $timer ]] && run_kb=$(tail -n 1 "$tmp/rss")
-    return 0
-}
-
-# Best of $reps runs; the output file is removed after each so the disk holds one copy at most.
-declare -A best_s best_kb
-bench() {
-    local name=$1 out=$2
-    shift 2
-    local i
-    for ((i = 0; i < reps; i++)); do
-        timed "$@"
-        [[ -s $out ]] || { cat "$tmp/log" >&2; die "$name wrote nothing to $out"; }
-        rm -f "$out"
-        if [[ -z ${best_s[$name]:-} ]] || awk -v a="$run_seconds" -v b="${best_s[$name]}" 'BEGIN { exit !(a < b) }'; then
-            best_s[$name]=$run_seconds
-        fi
-        if [[ -n $run_kb ]] && { [[ -z ${best_kb[$name]:-} ]] || ((run_kb > best_kb[$name])); }; then
-            best_kb[$name]=$run_kb  # the peak over all repetitions
-        fi
-    done
-}
+make_tmp "$tmp_parent"
 
 w=${size%x*}
 h=${size#*x}
 in=$tmp/in.avi
 bytes=$((w * h * 3 * frames))
-need_kb=$((bytes * 2 / 1024 + 65536))
-free_kb=$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')
-((free_kb > need_kb)) || die "$tmp has $((free_kb / 1024)) MB free, needs about $((need_kb / 1024)) MB"
+need_kb $((bytes * 2 / 1024 + 65536))
 
 echo "making a ${w}x${h} colour video of $frames frames ($((bytes / 1048576)) MB) ..."
 timed "$synth" --width "$w" --height "$h" --frames "$frames" --colour --output "$in" --no-dark
@@ -146,9 +104,7 @@ first_kb=
 last_kb=
 for n in $small_frames; do
     small=$tmp/small.avi
-    need_kb=$((sw * sh * 3 * n * 2 / 1024 + 65536))
-    free_kb=$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')
-    ((free_kb > need_kb)) || die "$tmp has $((free_kb / 1024)) MB free, needs about $((need_kb / 1024)) MB"
+    need_kb $((sw * sh * 3 * n * 2 / 1024 + 65536))
     timed "$synth" --width "$sw" --height "$sh" --frames "$n" --colour --output "$small" --no-dark
     timed "$batch" -y --colour "$small" "$tmp/small-out.avi"
     [[ -s $tmp/small-out.avi ]] || { cat "$tmp/log" >&2; die "kestrel-batch wrote nothing"; }

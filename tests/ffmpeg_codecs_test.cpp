@@ -11,6 +11,7 @@
 
 #include "io/avi_reader.h"
 #include "io/frame_source.h"
+#include "support/ffmpeg_fixture.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/riff_builder.h"
@@ -121,15 +122,7 @@ constexpr int kMaxDifference = 3;
 constexpr double kMeanDifference = 0.75;
 const char* const kI420 = "-c:v rawvideo -pix_fmt yuv420p -vtag I420";
 
-class FfmpegCodecTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-        CloseInputVideo();
-    }
-    void TearDown() override { CloseInputVideo(); }
-    test::TempDir dir;
-};
+using FfmpegCodecTest = test::FfmpegFixture;
 
 class FfmpegCodecRead : public FfmpegCodecTest, public ::testing::WithParamInterface<Case> {};
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/frame_source.h"
+#include "support/ffmpeg_fixture.h"
 #include "support/files.h"
 #include "support/process.h"
 
@@ -122,15 +123,7 @@ struct Case {
 // Failures name the case, not its bytes.
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class FfmpegTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-        CloseInputVideo();
-    }
-    void TearDown() override { CloseInputVideo(); }
-    test::TempDir dir;
-};
+using FfmpegTest = test::FfmpegFixture;
 
 class FfmpegRead : public FfmpegTest, public ::testing::WithParamInterface<Case> {};
 
