@@ -11,6 +11,7 @@
 
 #include "support/files.h"
 #include "support/process.h"
+#include "support/riff_walk.h"
 #include "support/test_video.h"
 
 namespace kestrel {
@@ -89,6 +90,9 @@ TEST(KestrelBatch, CtrlCOrAKillStopsAtAFrameBoundaryAndCompletesTheOutput) {
         ASSERT_TRUE(WIFEXITED(exit)) << signal;
         EXPECT_EQ(WEXITSTATUS(exit), status);
         size_t written = CountFrames(dir.file("out.avi"));
+        test::AviLayout layout;
+        EXPECT_TRUE(test::ReadAviFile(dir.file("out.avi"), layout));
+        EXPECT_EQ(layout.frames.size(), written);
         EXPECT_GT(written, 0u);
         EXPECT_LT(written, size_t(frames));
         // Nothing is left behind but the input and the completed output.

@@ -15,6 +15,7 @@
 #include "settings/settings_file.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/riff_walk.h"
 #include "support/test_video.h"
 
 using namespace kestrel;
@@ -64,6 +65,17 @@ void StoreSettings(const std::string& input, const std::string& output, const st
     s.InputFile = input, s.OutputFile = output, s.DarkFrame = dark;
     s.SubDark = s.Hot = s.Vert = s.Horiz = s.Stretch = s.Colour = all;
     QVERIFY(SaveSettings(SettingsFilePath(), s));
+}
+
+// The frames of a file that passes the strict walk of its RIFF tree; 0 for any other file.
+size_t FramesOfValidAvi(const std::string& path) {
+    AviLayout layout;
+    std::string error;
+    if (!ReadAviLayout(ReadFileBytes(path), layout, error)) {
+        qWarning("%s: %s", path.c_str(), error.c_str());
+        return 0;
+    }
+    return layout.frames.size();
 }
 
 }  // namespace
@@ -246,7 +258,7 @@ private slots:
         w.startUp();
         int written = LastRun().framesWritten;
         QVERIFY(written > 0 && written < 40);
-        QCOMPARE(CountFrames(dir.file("out.avi")), size_t(written));
+        QCOMPARE(FramesOfValidAvi(dir.file("out.avi")), size_t(written));
         QVERIFY(w.isVisible());
 
         // Released, the next run goes to the end.
@@ -295,7 +307,7 @@ private slots:
         QCOMPARE(Busy(), 0);
         int written = LastRun().framesWritten;
         QVERIFY(written > 0 && written < 40);
-        QCOMPARE(CountFrames(dir.file("out.avi")), size_t(written));
+        QCOMPARE(FramesOfValidAvi(dir.file("out.avi")), size_t(written));
     }
 };
 
