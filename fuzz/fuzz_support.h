@@ -21,7 +21,7 @@ void WriteScratch(const std::string& path, const uint8_t* data, size_t size);
 // A violated property: libFuzzer reports the input that got here.
 [[noreturn]] inline void Fail() { std::abort(); }
 
-class SilentWindowing final : public Windowing {
+class SilentWindowing : public Windowing {
 public:
     int messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
         ++messages;
