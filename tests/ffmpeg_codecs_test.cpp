@@ -305,7 +305,7 @@ TEST_F(FfmpegCodecTest, APictureOfAnotherSizeEndsTheInputBeforeIt) {
     EXPECT_TRUE(got.frames == std::vector<Bytes>(pictures.begin(), pictures.begin() + 3));
 }
 
-// Found by fuzz_avi: a run-length stream whose chunks are "end of picture" codes alone made
+// fuzz_avi ran out of memory on this: a run-length stream of "end of picture" codes alone made
 // pictures of 16000 x 16000 out of a file of 300 bytes, and gigabytes to hold them.
 TEST_F(FfmpegCodecTest, CompressedPicturesOverTheirLimitAreRefusedAtTheStart) {
     const uint32_t kBiRle8 = 1;

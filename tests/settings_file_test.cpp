@@ -155,7 +155,7 @@ TEST_F(SettingsFile, ValuesAndNamesAreTakenAsStoredAndSavedBack) {
                        s.NoiseLevel));
 }
 
-// Found by fuzz_ini: a value holding a lone carriage return read whole but was written back
+// fuzz_ini failed on this: a value holding a lone carriage return read whole but was written back
 // only up to it, so the file no longer read back as what had been loaded from it.
 TEST_F(SettingsFile, WhateverIsLoadedSavesAndReadsBackTheSame) {
     Write("[Filenames]\nInputFile=in\r.avi\nDarkFrame=\"d\rk\"\n[Values]\nBorder=1\r2\n"
