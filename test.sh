@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds with warnings as errors, and runs every test.
+# Installs what the tests need, builds with warnings as errors, runs every test, then fuzzes
+# each reader for 45 seconds (scripts/fuzz.sh, about 4 minutes with its build).
 # --slow also runs the tests on files of gigabytes (minutes, about 12 GB of free disk).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -12,3 +13,4 @@ esac
 scripts/ensure-packages.sh test
 scripts/build.sh -DKESTREL_WERROR=ON
 ctest --test-dir build --output-on-failure -j"$(nproc)" "${labels[@]}"
+scripts/fuzz.sh --seconds 45

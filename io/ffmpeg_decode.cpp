@@ -53,7 +53,7 @@ bool FfmpegDecoder::open(const uint8_t* strf, size_t size) {
     // Uncompressed DIBs are DibDecoder's.
     if (h.biCompression == kBiRgb || h.biCompression == kBiBitfields) return false;
     const int32_t rows = h.biHeight < 0 ? -h.biHeight : h.biHeight;
-    if (uint64_t(h.biWidth) * uint64_t(rows) * 3 > kMaxPictureBytes) return false;
+    if (uint64_t(h.biWidth) * uint64_t(rows) * 3 > kMaxCodedPictureBytes) return false;
 
     const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
     const AVCodecID id = av_codec_get_id(tags, h.biCompression);

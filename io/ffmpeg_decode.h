@@ -16,6 +16,12 @@ struct SwsContext;
 
 namespace kestrel {
 
+// The largest compressed picture accepted, as 24-bit pixels: some 89 million pixels, past any
+// camera's. Lower than the limit of uncompressed ones, whose chunks must hold every byte of
+// them: a chunk of a few bytes can make a whole compressed picture, so the file's size bounds
+// nothing, and each picture is held four times over (codec, scaler, DIB, frame buffer).
+constexpr uint64_t kMaxCodedPictureBytes = uint64_t(1) << 28;
+
 struct FfmpegFree {
     void operator()(AVCodecContext* p) const;
     void operator()(AVFrame* p) const;

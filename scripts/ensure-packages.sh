@@ -2,14 +2,14 @@
 # Installs the Debian packages Kestrel needs when they are missing. Usage:
 #   scripts/ensure-packages.sh build|test
 # "build" is what compiling and running needs, the desktop program included; "test" adds the
-# independent tools the tests compare against (FFmpeg, ImageMagick).
+# independent tools the tests compare against (FFmpeg, ImageMagick) and clang for the fuzz run.
 set -euo pipefail
 
 # Qt 6 for the desktop program, and Xvfb for its screenshots; FFmpeg's libraries decode the
 # compressed streams.
 build_packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev qt6-base-dev xvfb xauth
   pkg-config libavcodec-dev libavformat-dev libswscale-dev libavutil-dev)
-test_packages=(ffmpeg imagemagick time)
+test_packages=(ffmpeg imagemagick time clang libclang-rt-14-dev)
 
 wanted=("${build_packages[@]}")
 case "${1:-build}" in

@@ -64,11 +64,12 @@ struct ParsedLine {
 };
 
 // What a line means: its text without the line break, up to a NUL as a C-string reader sees
-// it, without a byte-order mark on the first line.
+// it, without a byte-order mark on the first line. A lone carriage return ends the text too:
+// a value written back stops there, so what follows it must not be read as part of it.
 ParsedLine ParseLine(std::string_view line, bool first) {
     line.remove_suffix(LineBreak(line).size());
     if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
-    line = line.substr(0, line.find('\0'));
+    line = line.substr(0, line.find_first_of(std::string_view("\0\r", 2)));
     std::string_view t = Trim(line);
     ParsedLine p;
     if (t.empty()) {

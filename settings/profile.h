@@ -4,7 +4,8 @@
 // Reading: section and key names match without regard to ASCII letter case and to the white
 // space around them and around "="; the first of duplicate sections, and the first of duplicate
 // keys in it, wins; a value in matching double or single quotes loses them; backslashes and
-// every other byte are plain text. Lines starting with ";" or "#" are comments.
+// every other byte are plain text. Lines starting with ";" or "#" are comments. A line's text
+// ends at a NUL or a lone carriage return, where a value written back ends as well.
 // Writing: only the line of the key changes; every other line (foreign keys and sections,
 // comments, blank lines) and the file's line endings stay as they were.
 #pragma once

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/avi_reader.h"
+#include "io/ffmpeg_decode.h"
 #include "io/frame_source.h"
 #include "support/ffmpeg_fixture.h"
 #include "support/files.h"
@@ -302,6 +303,38 @@ TEST_F(FfmpegCodecTest, APictureOfAnotherSizeEndsTheInputBeforeIt) {
     const ReadResult got = ReadAll(path);
     EXPECT_TRUE(got.message.empty()) << got.message;
     EXPECT_TRUE(got.frames == std::vector<Bytes>(pictures.begin(), pictures.begin() + 3));
+}
+
+// fuzz_avi ran out of memory on this: a run-length stream of "end of picture" codes alone made
+// pictures of 16000 x 16000 out of a file of 300 bytes, and gigabytes to hold them.
+TEST_F(FfmpegCodecTest, CompressedPicturesOverTheirLimitAreRefusedAtTheStart) {
+    const uint32_t kBiRle8 = 1;
+    const Bytes endOfPicture = {0x00, 0x01};
+    const std::string path = dir.file("rle.avi");
+    auto write = [&](int32_t width, int32_t height) {
+        WriteStream(path, test::VideoFormat(width, height, 24, kBiRle8),
+                    {endOfPicture, endOfPicture, endOfPicture});
+    };
+    write(16, 12);
+    ReadResult got = ReadAll(path);
+    EXPECT_TRUE(got.message.empty()) << got.message;
+    EXPECT_TRUE(got.frames == std::vector<Bytes>(3, Bytes(16 * 12 * 3, 0)));
+
+    // 3 x 9000 x 9942 bytes is just under the limit, one row more is over it.
+    ASSERT_LE(uint64_t(3) * 9000 * 9942, kMaxCodedPictureBytes);
+    ASSERT_GT(uint64_t(3) * 9000 * 9943, kMaxCodedPictureBytes);
+    Settings settings;
+    settings.InputFile = path;
+    std::string message;
+    write(9000, 9942);
+    EXPECT_TRUE(OpenInputVideo(settings, message)) << message;
+    CloseInputVideo();
+    for (auto [width, height] : {std::pair{9000, 9943}, std::pair{16000, 16000}}) {
+        write(width, height);
+        got = ReadAll(path);
+        EXPECT_EQ(got.message, "Can't open AVI input file") << width << " x " << height;
+        EXPECT_TRUE(got.frames.empty());
+    }
 }
 
 TEST_F(FfmpegCodecTest, UnknownCompressionIsRefusedAtTheStart) {

@@ -155,6 +155,23 @@ TEST_F(SettingsFile, ValuesAndNamesAreTakenAsStoredAndSavedBack) {
                        s.NoiseLevel));
 }
 
+// fuzz_ini failed on this: a value holding a lone carriage return read whole but was written back
+// only up to it, so the file no longer read back as what had been loaded from it.
+TEST_F(SettingsFile, WhateverIsLoadedSavesAndReadsBackTheSame) {
+    Write("[Filenames]\nInputFile=in\r.avi\nDarkFrame=\"d\rk\"\n[Values]\nBorder=1\r2\n"
+          "[Flags\rx]\nHot=1\n[Flags]\rjunk\nVert=1\n");  // no header, then [Flags]
+    const Settings loaded = Load();
+    EXPECT_EQ(loaded.InputFile, "in");
+    EXPECT_EQ(loaded.DarkFrame, "\"d");
+    EXPECT_EQ(loaded.Border, 1);
+    EXPECT_EQ(std::tie(loaded.Hot, loaded.Vert), std::make_tuple(uint8_t(0), uint8_t(1)));
+    ASSERT_TRUE(SaveSettings(path_, loaded));
+    const Settings back = Load();
+    EXPECT_EQ(std::tie(back.InputFile, back.DarkFrame, back.Border, back.Hot, back.Vert),
+              std::tie(loaded.InputFile, loaded.DarkFrame, loaded.Border, loaded.Hot,
+                       loaded.Vert));
+}
+
 TEST_F(SettingsFile, ForeignContentSurvivesASave) {
     Write(
         "; Kestrel settings\r\n\r\n[Filenames]\r\nInputFile=C:\\in.avi\r\nRecent = x.avi\r\n\r\n"

@@ -1,0 +1,73 @@
+// The command line of kestrel-batch: the input is split into arguments at NUL and newline
+// bytes. A settings file named on the line reads a fixed scratch file, or fails when its name
+// has an odd length, so that both answers of the loader are taken.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "fuzz/fuzz_support.h"
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+
+using namespace kestrel;
+
+namespace {
+
+std::string SettingsScratch() {
+    const std::string path = fuzz::ScratchFile("Kestrel.ini");
+    const std::string text =
+        "[Filenames]\nInputFile=in.avi\nOutputFile=out.avi\nDarkFrame=dark.bmp\n"
+        "[Flags]\nSubDark=1\nHot=0\n[Values]\nHotThreshold=180\nBorder=20\n";
+    fuzz::WriteScratch(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    return path;
+}
+
+bool LoadScratch(const std::string& name, Settings& into) {
+    static const std::string path = SettingsScratch();
+    if (name.size() % 2) return false;
+    LoadSettings(path, into);
+    return true;
+}
+
+bool InRange(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
+bool Switch(uint8_t v) { return v == 0 || v == 1; }
+bool Fits(const std::string& name) { return name.size() <= kMaxNameChars; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> args;
+    std::string arg;
+    for (size_t i = 0; i < size; ++i) {
+        const char c = char(data[i]);
+        if (c == '\0' || c == '\n') {
+            args.push_back(std::move(arg));
+            arg.clear();
+        } else {
+            arg += c;
+        }
+    }
+    if (!arg.empty() || args.empty()) args.push_back(std::move(arg));
+
+    CommandLine cmd;
+    std::string error;
+    if (!ParseCommandLine(args, LoadScratch, cmd, error)) {
+        if (error.empty() || error.find('\n') != std::string::npos) fuzz::Fail();
+        return 0;
+    }
+    if (!error.empty()) fuzz::Fail();
+    if (cmd.action != CommandLine::Action::Run) return 0;
+    // Every value a run can start with is one that the Advanced Setup dialog could have set.
+    const Settings& s = cmd.settings;
+    if (!Fits(s.InputFile) || !Fits(s.OutputFile) || !Fits(s.DarkFrame)) fuzz::Fail();
+    if (!Switch(s.SubDark) || !Switch(s.Hot) || !Switch(s.Horiz) || !Switch(s.Vert) ||
+        !Switch(s.Stretch) || !Switch(s.Colour))
+        fuzz::Fail();
+    if (!InRange(s.HotThreshold, 0, 255) || !InRange(s.StretchLow, 0, 100) ||
+        !InRange(s.StretchHigh, 0, 100) || !InRange(s.Border, 0, 100) ||
+        !InRange(s.GradSmooth, 0, 50) || !InRange(s.NoiseLevel, 0, 100))
+        fuzz::Fail();
+    return 0;
+}

@@ -1,0 +1,51 @@
+// The settings file: the input is loaded as Kestrel.ini, the record saved into it and loaded
+// again. What was saved must read back the same, and saving it once more changes no byte.
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "fuzz/fuzz_support.h"
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+
+using namespace kestrel;
+
+namespace {
+
+bool Same(const Settings& a, const Settings& b) {
+    return a.InputFile == b.InputFile && a.OutputFile == b.OutputFile &&
+           a.DarkFrame == b.DarkFrame && a.SubDark == b.SubDark && a.Hot == b.Hot &&
+           a.Horiz == b.Horiz && a.Vert == b.Vert && a.Stretch == b.Stretch &&
+           a.Colour == b.Colour && a.HotThreshold == b.HotThreshold &&
+           a.StretchLow == b.StretchLow && a.StretchHigh == b.StretchHigh &&
+           a.Border == b.Border && a.GradSmooth == b.GradSmooth && a.NoiseLevel == b.NoiseLevel;
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Fits(const std::string& name) { return name.size() <= kMaxNameChars; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = fuzz::ScratchFile("Kestrel.ini");
+    fuzz::WriteScratch(path, data, size);
+
+    Settings loaded;
+    LoadSettings(path, loaded);
+    if (!Fits(loaded.InputFile) || !Fits(loaded.OutputFile) || !Fits(loaded.DarkFrame))
+        fuzz::Fail();
+    if (!SaveSettings(path, loaded)) fuzz::Fail();
+    const std::string saved = Contents(path);
+
+    Settings reloaded;
+    LoadSettings(path, reloaded);
+    if (!Same(loaded, reloaded)) fuzz::Fail();
+    if (!SaveSettings(path, reloaded) || Contents(path) != saved) fuzz::Fail();
+    return 0;
+}
