@@ -115,7 +115,8 @@ int32_t ParseInt(std::string_view v) {
 
 // Quotes a value only where reading it back would otherwise change it.
 std::string EncodeValue(std::string_view value) {
-    value = value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
+    // Lines end at "\n" only: a lone "\r" inside a value is read as part of it, and so kept.
+    value = value.substr(0, value.find_first_of(std::string_view("\n\0", 2)));
     bool quote = !value.empty() &&
                  (IsBlank(value.front()) || IsBlank(value.back()) || Unquote(value) != value);
     return quote ? '"' + std::string(value) + '"' : std::string(value);

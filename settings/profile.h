@@ -50,8 +50,8 @@ struct ProfileDocument {
 
     // Sets the first such key of the first such section, adding the key at the end of the
     // section, or the section at the end of the document, when missing. The value ends at its
-    // first line break or NUL; it is quoted only when reading would otherwise change it
-    // (surrounding white space, or matching quotes of its own).
+    // first "\n" or NUL (a lone "\r" is kept, as reading keeps it); it is quoted only when
+    // reading would otherwise change it (surrounding white space, or matching quotes of its own).
     void SetString(std::string_view section, std::string_view key, std::string_view value);
     // The integer writer: "%d".
     void SetInt(std::string_view section, std::string_view key, int32_t value);

@@ -119,7 +119,9 @@ TEST_F(Profile, WritingChangesOnlyTheKeysLineAndKeepsLineEndings) {
 
 TEST_F(Profile, WrittenValuesReadBackAsGiven) {
     const std::string values[] = {"C:\\Input.AVI", " lead",  "trail\t", "\"quoted\"",
-                                  "'q'",           "\"half", "",        "a=b;c"};
+                                  "'q'",           "\"half", "",        "a=b;c",
+                                  // A lone carriage return is no line break to the reader.
+                                  "cr\rinside",    "cr at end\r"};
     ProfileDocument doc;
     for (size_t i = 0; i < std::size(values); ++i)
         doc.SetString("S", "k" + std::to_string(i), values[i]);
