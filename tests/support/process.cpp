@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -57,16 +58,64 @@ CommandResult MakeFfmpegVideo(const std::string& path, const std::string& source
                       " " + ShellQuote(path) + " 2>&1");
 }
 
-int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body) {
+namespace {
+
+// Runs `body` in a child process; `limit` sets its limits first and returns false on failure.
+// An exception must not leave the child: the test framework would catch it there and go on
+// running the rest of the tests in the child too.
+int ExitCodeInChild(const std::function<bool()>& limit, const std::function<int()>& body) {
     const pid_t pid = fork();
     if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);  // a refused write, not a killed process
-        const rlimit cap{rlim_t(limit), rlim_t(limit)};
-        _exit(setrlimit(RLIMIT_FSIZE, &cap) == 0 ? body() : 120);
+        try {
+            _exit(limit() ? body() : 120);
+        } catch (...) {
+            std::abort();
+        }
     }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+bool SetLimit(int resource, uint64_t limit) {
+    const rlimit cap{rlim_t(limit), rlim_t(limit)};
+    return setrlimit(resource, &cap) == 0;
+}
+
+}  // namespace
+
+bool UnderAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
+int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body) {
+    return ExitCodeInChild(
+        [&] {
+            std::signal(SIGXFSZ, SIG_IGN);  // a refused write, not a killed process
+            return SetLimit(RLIMIT_FSIZE, limit);
+        },
+        body);
+}
+
+int ExitCodeUnderMemoryLimit(uint64_t headroom, const std::function<int()>& body) {
+    return ExitCodeInChild(
+        [&] {
+            if (UnderAddressSanitizer()) return true;
+            // The first field of statm is the address space in use, in pages.
+            std::FILE* f = std::fopen("/proc/self/statm", "r");
+            unsigned long long pages = 0;
+            const bool read = f && std::fscanf(f, "%llu", &pages) == 1;
+            if (f) std::fclose(f);
+            return read && SetLimit(RLIMIT_AS, pages * uint64_t(sysconf(_SC_PAGESIZE)) + headroom);
+        },
+        body);
 }
 
 }  // namespace kestrel::test

@@ -39,4 +39,14 @@ CommandResult MakeFfmpegVideo(const std::string& path, const std::string& source
 // the test from the child: `body` reports through its result.
 int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body);
 
+// The same with at most `headroom` bytes of address space beyond what the child starts with, so
+// that an allocation sized by an absurd header fails (std::bad_alloc, and the child aborts)
+// instead of merely reserving memory the kernel would hand out lazily. Under AddressSanitizer,
+// whose shadow memory needs terabytes of address space, no limit is set: its
+// max_allocation_size_mb stands in.
+int ExitCodeUnderMemoryLimit(uint64_t headroom, const std::function<int()>& body);
+
+// True in the build with AddressSanitizer.
+bool UnderAddressSanitizer();
+
 }  // namespace kestrel::test
