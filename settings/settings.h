@@ -30,6 +30,8 @@ struct Settings {
     int32_t Border = 15;
     int32_t GradSmooth = 5;
     int32_t NoiseLevel = 10;
+
+    bool operator==(const Settings&) const = default;
 };
 
 // The process-wide record, at its start values until something loads it.

@@ -16,15 +16,6 @@ using namespace kestrel::test;
 
 namespace {
 
-bool SameSettings(const Settings& a, const Settings& b) {
-    return a.InputFile == b.InputFile && a.OutputFile == b.OutputFile &&
-           a.DarkFrame == b.DarkFrame && a.SubDark == b.SubDark && a.Hot == b.Hot &&
-           a.Horiz == b.Horiz && a.Vert == b.Vert && a.Stretch == b.Stretch &&
-           a.Colour == b.Colour && a.HotThreshold == b.HotThreshold &&
-           a.StretchLow == b.StretchLow && a.StretchHigh == b.StretchHigh &&
-           a.Border == b.Border && a.GradSmooth == b.GradSmooth && a.NoiseLevel == b.NoiseLevel;
-}
-
 // The focusable widgets' names in tab order, from the first one on.
 QStringList TabChain(QWidget* dialog, const char* first) {
     QStringList names;
@@ -82,13 +73,13 @@ private slots:
             Field(d, "inputFile")->setText("/changed.avi");
             d.findChild<QCheckBox*>("horiz")->setChecked(true);
             d.findChild<QPushButton*>("cancel")->click();
-            QVERIFY(SameSettings(s, before));
+            QVERIFY(s == before);
             d.show();
             QTest::keyClick(&d, Qt::Key_Escape);
             QVERIFY(!d.isVisible());
             d.show();
             d.close();
-            QVERIFY(SameSettings(s, before));
+            QVERIFY(s == before);
         }
         SetupDialog d(s, nullptr);
         d.show();
@@ -197,14 +188,14 @@ private slots:
         Settings changed = s;
         Advanced(s, [](AdvancedDialog& d) { d.findChild<QPushButton*>("reset")->click(); },
                  "cancel");
-        QVERIFY(SameSettings(s, changed));
+        QVERIFY(s == changed);
         Advanced(s, [](AdvancedDialog& d) {
             d.findChild<QPushButton*>("reset")->click();
             for (size_t i = 0; i < 6; ++i)
                 QCOMPARE(Field(d, kValueNames[i])->text(),
                          QString::number(kValueFields[i].reset));
         }, "ok");
-        QVERIFY(SameSettings(s, Settings{}));
+        QVERIFY(s == Settings{});
 
         s.HotThreshold = 999;
         s.Border = -1;
@@ -263,7 +254,7 @@ private slots:
         QCOMPARE(paragraphs[3],
                  QString("Gradient Smoothing: Sets how smooth the gradients are assumed to be."));
         QCOMPARE(text.toStdString(), AdvancedHelpText());
-        QVERIFY(SameSettings(s, Settings{}));
+        QVERIFY(s == Settings{});
     }
 };
 
