@@ -55,6 +55,7 @@ std::string Describe(int code) {
     return std::to_string(code / 4) + " frames, message \"" + m + "\"";
 }
 
+// Where the body of the first chunk named `fourcc` starts.
 size_t Body(const Bytes& b, const char* fourcc) {
     for (size_t i = 0; i + 4 <= b.size(); ++i)
         if (std::memcmp(&b[i], fourcc, 4) == 0) return i + 8;
