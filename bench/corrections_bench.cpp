@@ -10,7 +10,7 @@
 
 #include "corrections/gradient.h"
 #include "corrections/stretch.h"
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 #include "tests/corrections_oracle.h"
 

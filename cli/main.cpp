@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/batch.h"
+#include "run/batch.h"
 #include "cli/options.h"
 #include "cli/terminal_windowing.h"
 #include "settings/settings.h"

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "app/windowing.h"
+#include "run/windowing.h"
 
 namespace kestrel {
 

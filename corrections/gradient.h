@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel {

@@ -3,7 +3,7 @@
 // for all channels so that a colour frame keeps its balance.
 #pragma once
 
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel {

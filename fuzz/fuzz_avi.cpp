@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/batch.h"
+#include "run/batch.h"
 #include "fuzz/fuzz_support.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"

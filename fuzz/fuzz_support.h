@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/windowing.h"
+#include "run/windowing.h"
 
 namespace kestrel::fuzz {
 

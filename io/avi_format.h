@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 
 namespace kestrel {
 

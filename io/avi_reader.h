@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
-#include "io/file.h"
+#include "base/file.h"
 
 namespace kestrel {
 

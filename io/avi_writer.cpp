@@ -7,7 +7,7 @@
 #include <random>
 #include <system_error>
 
-#include "io/image.h"
+#include "base/image.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "io/avi_format.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "io/decode.h"
-#include "io/file.h"
+#include "base/file.h"
 #include "io/pixel_masks.h"
 
 namespace kestrel {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "io/byte_io.h"
-#include "io/image.h"
+#include "base/byte_cursor.h"
+#include "base/image.h"
 #include "io/pixel_masks.h"
 
 namespace kestrel {

@@ -14,9 +14,9 @@ extern "C" {
 }
 
 #include "io/avi_format.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "io/decode.h"
-#include "io/image.h"
+#include "base/image.h"
 
 namespace kestrel {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel {

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws Kestrel's icons (a bird of prey over a star, on a night-blue disc) into resources/icons.
+"""Draws Kestrel's icons (a bird of prey over a star, on a night-blue disc) into desktop/resources/icons.
 
 Pure standard library, so it runs anywhere: the pictures are computed pixel by pixel and written
 as RGBA PNG files. Run it again after changing the drawing; the PNGs are committed.
@@ -9,7 +9,7 @@ import os
 import struct
 import zlib
 
-OUT = os.path.join(os.path.dirname(__file__), "..", "resources", "icons")
+OUT = os.path.join(os.path.dirname(__file__), "..", "desktop", "resources", "icons")
 
 
 def png(path, size, pixels):

@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-#include "io/file.h"
+#include "base/file.h"
 
 #if defined(_WIN32)
 #define NOMINMAX

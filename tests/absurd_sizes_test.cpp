@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/batch.h"
+#include "run/batch.h"
 #include "io/bitmap.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"
 #include "support/bmp_builder.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "io/avi_writer.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "support/files.h"
 #include "support/riff_builder.h"
 

@@ -14,11 +14,11 @@
 #include <tuple>
 #include <vector>
 
-#include "app/batch.h"
+#include "run/batch.h"
 #include "corrections/dark.h"
 #include "io/avi_reader.h"
 #include "io/bitmap.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "io/frame_sink.h"
 #include "io/frame_source.h"
 #include "settings/settings_file.h"

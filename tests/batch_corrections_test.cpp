@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/batch.h"
+#include "run/batch.h"
 #include "corrections/dark.h"
 #include "corrections/gradient.h"
 #include "corrections/stretch.h"

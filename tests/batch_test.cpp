@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/batch.h"
+#include "run/batch.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"
 #include "support/files.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <random>
 
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "support/bmp_builder.h"
 #include "support/files.h"
 #include "support/process.h"

@@ -13,7 +13,7 @@
 #include <limits>
 #include <vector>
 
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel::oracle {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "io/decode.h"
 #include "support/files.h"
 #include "support/riff_builder.h"

@@ -11,7 +11,7 @@
 
 #include "corrections/gradient.h"
 #include "corrections_oracle.h"
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel {

@@ -9,7 +9,7 @@
 
 #include "corrections/stretch.h"
 #include "corrections_oracle.h"
-#include "io/image.h"
+#include "base/image.h"
 #include "settings/settings.h"
 
 namespace kestrel {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 #include "io/frame_source.h"
 #include "support/files.h"
 #include "support/process.h"

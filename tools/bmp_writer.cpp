@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "io/avi_format.h"
-#include "io/byte_io.h"
-#include "io/file.h"
+#include "base/byte_cursor.h"
+#include "base/file.h"
 
 namespace kestrel::synth {
 

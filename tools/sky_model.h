@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "io/image.h"
+#include "base/image.h"
 
 namespace kestrel::synth {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "io/avi_writer.h"
-#include "io/file.h"
+#include "base/file.h"
 #include "tools/bmp_writer.h"
 #include "tools/sky_model.h"
 #include "tools/synth_options.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
-#include "io/image.h"
+#include "base/image.h"
 
 namespace kestrel::synth {
 

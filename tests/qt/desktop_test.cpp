@@ -6,10 +6,10 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "app/batch.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
-#include "app/preview.h"
+#include "run/batch.h"
+#include "desktop/main_window.h"
+#include "desktop/message_box.h"
+#include "desktop/preview.h"
 #include "io/frame_source.h"
 #include "qt/qt_support.h"
 #include "settings/settings_file.h"

@@ -5,11 +5,11 @@
 #include <QTest>
 #include <QValidator>
 
-#include "app/message_box.h"
+#include "desktop/message_box.h"
 #include "qt/qt_support.h"
-#include "settings/advanced_dialog.h"
+#include "desktop/advanced_dialog.h"
 #include "settings/dialog_rules.h"
-#include "settings/setup_dialog.h"
+#include "desktop/setup_dialog.h"
 
 using namespace kestrel;
 using namespace kestrel::test;

@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include "app/main_window.h"
-#include "app/message_box.h"
+#include "desktop/main_window.h"
+#include "desktop/message_box.h"
 #include "qt/qt_support.h"
 #include "settings/settings_file.h"
 

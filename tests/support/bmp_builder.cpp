@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "io/bitmap.h"
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 
 namespace kestrel::test {
 

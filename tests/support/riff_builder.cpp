@@ -1,6 +1,6 @@
 #include "support/riff_builder.h"
 
-#include "io/byte_io.h"
+#include "base/byte_cursor.h"
 
 namespace kestrel::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/windowing.h"
+#include "run/windowing.h"
 
 namespace kestrel::test {
 

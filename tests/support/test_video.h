@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "io/image.h"
+#include "base/image.h"
 
 namespace kestrel::test {
 

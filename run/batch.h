@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/windowing.h"
+#include "run/windowing.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "settings/advanced_dialog.h"
+#include "desktop/advanced_dialog.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "app/message_box.h"
+#include "desktop/message_box.h"
 #include "settings/dialog_rules.h"
 
 namespace kestrel {

@@ -1,4 +1,4 @@
-#include "app/about_dialog.h"
+#include "desktop/about_dialog.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "io/image.h"
+#include "base/image.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "io/file.h"
+#include "base/file.h"
 
 #if defined(_WIN32)
 #include <io.h>

@@ -1,7 +1,7 @@
 // kestrel: the desktop program. It reads no command line of its own.
 #include <QApplication>
 
-#include "app/main_window.h"
+#include "desktop/main_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

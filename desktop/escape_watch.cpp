@@ -1,4 +1,4 @@
-#include "app/escape_watch.h"
+#include "desktop/escape_watch.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "app/batch.h"
+#include "run/batch.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "io/image.h"
+#include "base/image.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "app/preview.h"
+#include "desktop/preview.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "settings/setup_dialog.h"
+#include "desktop/setup_dialog.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "settings/advanced_dialog.h"
+#include "desktop/advanced_dialog.h"
 #include "settings/dialog_rules.h"
 
 namespace kestrel {

@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "desktop/main_window.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -6,10 +6,10 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 
-#include "app/about_dialog.h"
-#include "app/batch.h"
-#include "app/preview.h"
-#include "app/qt_windowing.h"
+#include "desktop/about_dialog.h"
+#include "run/batch.h"
+#include "desktop/preview.h"
+#include "desktop/qt_windowing.h"
 #include "settings/settings_file.h"
 
 namespace kestrel {

@@ -1,4 +1,4 @@
-#include "app/message_box.h"
+#include "desktop/message_box.h"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 
 #include <QMessageBox>
 
-#include "app/windowing.h"
+#include "run/windowing.h"
 
 class QWidget;
 

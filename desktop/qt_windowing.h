@@ -2,8 +2,8 @@
 // preview and the run's event draining, all through the main window.
 #pragma once
 
-#include "app/escape_watch.h"
-#include "app/windowing.h"
+#include "desktop/escape_watch.h"
+#include "run/windowing.h"
 
 namespace kestrel {
 

@@ -1,13 +1,13 @@
-#include "app/qt_windowing.h"
+#include "desktop/qt_windowing.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-#include "app/main_window.h"
-#include "app/message_box.h"
-#include "app/preview.h"
+#include "desktop/main_window.h"
+#include "desktop/message_box.h"
+#include "desktop/preview.h"
 #include "settings/settings.h"
-#include "settings/setup_dialog.h"
+#include "desktop/setup_dialog.h"
 
 namespace kestrel {
 
