@@ -1,5 +1,7 @@
 #include "support/test_video.h"
 
+#include <gtest/gtest.h>
+
 #include "io/avi_writer.h"
 #include "io/frame_sink.h"
 #include "io/frame_source.h"
@@ -60,28 +62,21 @@ Image ExpectedFrame(int width, int height, int n, bool colour) {
     return img;
 }
 
-namespace {
-
-size_t ReadFrames(const std::string& path, std::vector<Image>* frames) {
+SourceRead ReadSource(const std::string& path, bool colour, size_t most) {
     Settings s;
     s.InputFile = path;
-    s.Colour = 1;
-    size_t n = 0;
-    std::string message;
-    for (; ReadNextFrame(s, message); ++n)
-        if (frames) frames->push_back(ImageBuffer());
-    CloseVideo(message);
-    return n;
+    s.Colour = colour ? 1 : 0;
+    SourceRead r;
+    while (r.frames.size() < most && ReadNextFrame(s, r.message)) {
+        EXPECT_TRUE(ImageBuffer().consistent()) << path << " frame " << r.frames.size();
+        r.frames.push_back(ImageBuffer());
+    }
+    CloseInputVideo();
+    return r;
 }
 
-}  // namespace
+std::vector<Image> ReadAllFrames(const std::string& path) { return ReadSource(path).frames; }
 
-std::vector<Image> ReadAllFrames(const std::string& path) {
-    std::vector<Image> frames;
-    ReadFrames(path, &frames);
-    return frames;
-}
-
-size_t CountFrames(const std::string& path) { return ReadFrames(path, nullptr); }
+size_t CountFrames(const std::string& path) { return ReadSource(path).frames.size(); }
 
 }  // namespace kestrel::test

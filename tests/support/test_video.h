@@ -2,6 +2,7 @@
 // source's view of any video.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,7 +18,15 @@ bool WriteTestVideo(const std::string& path, int width, int height, int count, i
 // Frame n of a test video as the frame source should deliver it, grey or colour.
 Image ExpectedFrame(int width, int height, int n, bool colour);
 
-// Every frame of `path` as the frame source delivers it, in colour; and their number.
+// What the frame source delivers from `path`, as the run reads it: every frame (at most
+// `most`), each checked to be consistent, and the message it gave. The input is closed after.
+struct SourceRead {
+    std::vector<Image> frames;
+    std::string message;
+};
+SourceRead ReadSource(const std::string& path, bool colour = true, size_t most = SIZE_MAX);
+
+// In colour: every frame, and their number.
 std::vector<Image> ReadAllFrames(const std::string& path);
 size_t CountFrames(const std::string& path);
 
