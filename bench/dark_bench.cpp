@@ -37,9 +37,9 @@ void BM_DarkSubtraction(benchmark::State& state) {
     Image dark = Dark(0);
     Settings s;
     s.SubDark = 1;
-    std::string message;
+    Failure failure;
     for (auto _ : state) {
-        ApplyDarkFrame(frame, dark, s, message);
+        ApplyDarkFrame(frame, dark, s, failure);
         benchmark::DoNotOptimize(frame.pixels.data());
         benchmark::ClobberMemory();
     }
@@ -57,11 +57,11 @@ void BM_HotPixelRepair(benchmark::State& state) {
     Settings s;
     s.Hot = 1;
     s.HotThreshold = kThreshold;
-    std::string message;
+    Failure failure;
     // The repair only reads cool samples and writes hot ones, so repeating it on the same
     // frame does the same work every time.
     for (auto _ : state) {
-        ApplyDarkFrame(frame, dark, s, message);
+        ApplyDarkFrame(frame, dark, s, failure);
         benchmark::DoNotOptimize(frame.pixels.data());
         benchmark::ClobberMemory();
     }

@@ -81,14 +81,14 @@ void ReleaseDark(Image& dark) {
 
 }  // namespace
 
-void ApplyDarkFrame(Image& frame, Image& dark, const Settings& settings, std::string& message) {
-    message.clear();
+void ApplyDarkFrame(Image& frame, Image& dark, const Settings& settings, Failure& failure) {
+    failure.clear();
     if (dark.width < 0 || dark.height < 0) return;
     // A channel count that differs, or a buffer not of its stated size, counts as a size
     // mismatch, so that nothing can be read outside either buffer.
     if (dark.width != frame.width || dark.height != frame.height ||
         dark.channels != frame.channels || !dark.consistent() || !frame.consistent()) {
-        message = kDarkSizeMismatch;
+        failure.message = kDarkSizeMismatch;
         ReleaseDark(dark);
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/failure.h"
 #include "base/image.h"
 #include "settings/settings.h"
 
@@ -13,9 +14,9 @@ namespace kestrel {
 constexpr const char* kDarkSizeMismatch = "Darkframe must be same size as image!";
 
 // Subtracts the dark frame and repairs hot pixels, as SubDark and Hot say. On a size mismatch
-// sets message to "Darkframe must be same size as image!", releases the dark frame
+// sets the failure to "Darkframe must be same size as image!", releases the dark frame
 // (width/height -1, pixels freed) and leaves the frame alone; a dark frame with negative width
-// or height is skipped silently. `message` is empty unless it must be shown. Allocates nothing.
-void ApplyDarkFrame(Image& frame, Image& dark, const Settings& settings, std::string& message);
+// or height is skipped silently. `failure` is empty unless it must be shown. Allocates nothing.
+void ApplyDarkFrame(Image& frame, Image& dark, const Settings& settings, Failure& failure);
 
 }  // namespace kestrel

@@ -41,10 +41,10 @@ private:
 uint64_t ReadEveryFrameGrey(const std::string& path) {
     Settings s;
     s.InputFile = path;
-    std::string message;
+    Failure failure;
     int frames = 0;
     uint64_t pixels = 0;
-    while (pixels < kPixelBudget && ReadNextFrame(s, message)) {
+    while (pixels < kPixelBudget && ReadNextFrame(s, failure)) {
         if (!ImageBuffer().consistent() || ImageBuffer().channels != 1) fuzz::Fail();
         if (++frames > kMaxFrames) fuzz::Fail();
         pixels += Pixels(ImageBuffer());

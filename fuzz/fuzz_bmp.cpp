@@ -18,23 +18,23 @@ void LoadAndApply(const std::string& path, uint8_t colour) {
     s.DarkFrame = path;
     s.Colour = colour;
     s.SubDark = s.Hot = 1;
-    std::string message;
+    Failure failure;
     const Image before = DarkImage();
-    if (!LoadDarkFrame(s, message)) {
+    if (!LoadDarkFrame(s, failure)) {
         // A failed load leaves the previous dark frame exactly as it was.
-        if (message.empty() || DarkImage().width != before.width ||
+        if (failure.message.empty() || DarkImage().width != before.width ||
             DarkImage().pixels != before.pixels)
             fuzz::Fail();
         return;
     }
     Image& dark = DarkImage();
-    if (!message.empty() || !dark.consistent() || dark.width <= 0 || dark.height <= 0 ||
+    if (!failure.message.empty() || !dark.consistent() || dark.width <= 0 || dark.height <= 0 ||
         dark.channels != (colour ? 3 : 1))
         fuzz::Fail();
     Image frame{dark.width, dark.height, dark.channels, {}};
     frame.pixels.assign(dark.pixels.size(), 128);
-    ApplyDarkFrame(frame, dark, s, message);
-    if (!message.empty() || !frame.consistent()) fuzz::Fail();
+    ApplyDarkFrame(frame, dark, s, failure);
+    if (!failure.message.empty() || !frame.consistent()) fuzz::Fail();
 }
 
 }  // namespace

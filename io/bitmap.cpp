@@ -172,12 +172,12 @@ bool ReadBitmapFile(const std::string& fileName, int32_t& width, int32_t& height
     return true;
 }
 
-bool LoadDarkFrame(const Settings& settings, std::string& message) {
-    message.clear();
+bool LoadDarkFrame(const Settings& settings, Failure& failure) {
+    failure.clear();
     int32_t width = 0, height = 0;
     std::vector<uint8_t> block;
     if (!ReadBitmapFile(settings.DarkFrame, width, height, block)) {
-        message = kCantOpenDarkFrame;
+        failure.message = kCantOpenDarkFrame;
         return false;
     }
     Image dark;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/image.h"
 #include "settings/settings.h"
 
@@ -27,8 +28,8 @@ bool ReadBitmapFile(const std::string& fileName, int32_t& width, int32_t& height
                     std::vector<uint8_t>& block);
 
 // Replaces the DarkImage with the file named by DarkFrame, as grey when Colour is off, else
-// blue-green-red. On failure `message` is "Can't open dark frame" and the DarkImage is left
-// exactly as it was; on success `message` is empty.
-bool LoadDarkFrame(const Settings& settings, std::string& message);
+// blue-green-red. On failure `failure` is "Can't open dark frame" and the DarkImage is left
+// exactly as it was; on success `failure` is empty.
+bool LoadDarkFrame(const Settings& settings, Failure& failure);
 
 }  // namespace kestrel

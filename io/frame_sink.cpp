@@ -77,12 +77,12 @@ bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
 }
 
 bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
-                       std::string& message) {
+                       Failure& failure) {
     g_outInfo = InputStreamInfo();
     g_outInfo.fccHandler = 0;
     // Rows are stored bottom row first; a top-down header would describe another picture.
     if (header.biHeight < 0 || header.biSizeImage == 0) {
-        message = kCantSetFormat;
+        failure.message = kCantSetFormat;
         return false;
     }
     std::vector<uint8_t> format;
@@ -92,26 +92,26 @@ bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
         g_format = header;
         return true;
     case AviWriteStatus::CannotCreate:
-        message = kCantOpenOutput;
+        failure.message = kCantOpenOutput;
         return false;
     case AviWriteStatus::CannotWrite:
-        message = kCantCreateStream;
+        failure.message = kCantCreateStream;
         return false;
     case AviWriteStatus::SizeLimit:
     case AviWriteStatus::BadFormat:
         break;
     }
-    message = kCantSetFormat;
+    failure.message = kCantSetFormat;
     return false;
 }
 
-bool WriteFrame(const Image& frame, const Settings& settings, std::string& message) {
+bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) {
     if (ReadPosition() < 0) return false;
     if (g_state == OutputState::Failed) return false;  // told when it happened
 
     const BitmapInfoHeader header = OutputFrameHeader(frame.width, frame.height);
     if (g_state == OutputState::NotCreated) {
-        if (!CreateOutputVideo(header, settings, message)) {
+        if (!CreateOutputVideo(header, settings, failure)) {
             g_state = OutputState::Failed;
             return false;
         }
@@ -122,7 +122,7 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
     // cannot be stored in it.
     if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight ||
         !PackFrameData(frame, g_frameData)) {
-        message = kCantWriteOutput;
+        failure.message = kCantWriteOutput;
         g_state = OutputState::Failed;
         return false;
     }
@@ -134,7 +134,7 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
     case AviWriteStatus::SizeLimit:  // hundreds of GiB at least: the super index is full
     case AviWriteStatus::CannotWrite:
     case AviWriteStatus::BadFormat:
-        message = kCantWriteOutput;
+        failure.message = kCantWriteOutput;
         break;
     }
     // The frames before this one stay in the file; CloseVideo completes it.
@@ -144,14 +144,14 @@ bool WriteFrame(const Image& frame, const Settings& settings, std::string& messa
 
 void SetOutputSegmentLimitForTesting(uint64_t bytes) { g_writer.setSegmentLimitForTesting(bytes); }
 
-bool CloseVideo(std::string& message) {
+bool CloseVideo(Failure& failure) {
     g_writePosition = -1;
     CloseInputVideo();
     bool ok = true;
     // An output whose first frame could not be stored holds nothing worth an existing file.
     if (g_writer.isOpen() && g_writer.chunksWritten() == 0) g_writer.abandon();
     if (g_writer.isOpen() && g_writer.finish() != AviWriteStatus::Ok) {
-        message = kCantWriteOutput;
+        failure.message = kCantWriteOutput;
         ok = false;
     }
     g_state = OutputState::NotCreated;

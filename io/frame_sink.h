@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
+#include "base/failure.h"
 #include "base/image.h"
 #include "settings/settings.h"
 
@@ -30,19 +31,19 @@ bool PackFrameData(const Image& frame, std::vector<uint8_t>& data);
 
 // Appends `frame` (its own width, height and channel count) to the output, creating the output
 // at the run's first frame. False when no input is open (no message) or when the output cannot
-// be created or written (`message` set); the caller then ends the run with CloseVideo.
-bool WriteFrame(const Image& frame, const Settings& settings, std::string& message);
+// be created or written (`failure` set); the caller then ends the run with CloseVideo.
+bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure);
 
-// Creates the output for frames described by `header`; false with `message` set.
+// Creates the output for frames described by `header`; false with `failure` set.
 bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
-                       std::string& message);
+                       Failure& failure);
 
 // Lowers the size of the output's RIFF segments, from the next run on; 0 restores the usual
 // 1 GiB. Tests use it to make many segments of small frames.
 void SetOutputSegmentLimitForTesting(uint64_t bytes);
 
 // Ends the run on the video side: releases the input, completes the output and puts it in
-// place under its name. False with `message` set when the output could not be completed.
-bool CloseVideo(std::string& message);
+// place under its name. False with `failure` set when the output could not be completed.
+bool CloseVideo(Failure& failure);
 
 }  // namespace kestrel

@@ -94,7 +94,7 @@ Image& ImageBuffer() { return g_image; }
 const AviStreamInfo& InputStreamInfo() { return g_info; }
 int32_t ReadPosition() { return g_readPosition; }
 
-bool OpenInputVideo(const Settings& settings, std::string& message) {
+bool OpenInputVideo(const Settings& settings, Failure& failure) {
     g_reader.close();
     g_decoder.close();
     g_ffmpeg.close();
@@ -107,7 +107,7 @@ bool OpenInputVideo(const Settings& settings, std::string& message) {
         ok = g_useFfmpeg = g_ffmpeg.open(g_reader.format());
     if (!ok) {
         g_reader.close();
-        message = kCantOpenInput;
+        failure.message = kCantOpenInput;
         return false;
     }
     g_info = g_reader.streamInfo();
@@ -115,10 +115,10 @@ bool OpenInputVideo(const Settings& settings, std::string& message) {
 }
 
 void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height,
-                       std::vector<uint8_t>& frame, std::string& message) {
+                       std::vector<uint8_t>& frame, Failure& failure) {
     frame.clear();
     if (g_readPosition < 0) {
-        if (!OpenInputVideo(settings, message)) {
+        if (!OpenInputVideo(settings, failure)) {
             width = height = 0;
             return;
         }
@@ -142,10 +142,10 @@ void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height
     height = h;
 }
 
-int32_t ReadNextFrame(const Settings& settings, std::string& message) {
-    message.clear();
+int32_t ReadNextFrame(const Settings& settings, Failure& failure) {
+    failure.clear();
     int32_t width = g_image.width, height = g_image.height;
-    FetchDecodedFrame(settings, width, height, g_decodedFrame, message);
+    FetchDecodedFrame(settings, width, height, g_decodedFrame, failure);
     g_image.width = width;
     g_image.height = height;
     if (g_decodedFrame.empty()) return 0;

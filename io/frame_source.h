@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
+#include "base/failure.h"
 #include "base/image.h"
 #include "settings/settings.h"
 
@@ -24,19 +25,19 @@ const AviStreamInfo& InputStreamInfo();
 int32_t ReadPosition();
 
 // Replaces the ImageBuffer with the next frame and returns non-zero; returns 0 when no frame
-// follows. `message` is set when the user must be told why ("Can't open AVI input file") and
+// follows. `failure` is set when the user must be told why ("Can't open AVI input file") and
 // left empty at the end of the input. After a 0 the caller closes the run (CloseVideo) before
 // asking again; the next request then opens the input afresh at position 0.
-int32_t ReadNextFrame(const Settings& settings, std::string& message);
+int32_t ReadNextFrame(const Settings& settings, Failure& failure);
 
 // Fetches the decoded picture at the next position as 24-bit rows, top row first, each row
 // Stride24(width) bytes. Leaves `frame` empty when no picture was delivered; width and height
 // become 0 when the input cannot be opened and stay as they were otherwise.
 void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height,
-                       std::vector<uint8_t>& frame, std::string& message);
+                       std::vector<uint8_t>& frame, Failure& failure);
 
-// Opens the input named by the settings; false with `message` set when it cannot be read.
-bool OpenInputVideo(const Settings& settings, std::string& message);
+// Opens the input named by the settings; false with `failure` set when it cannot be read.
+bool OpenInputVideo(const Settings& settings, Failure& failure);
 
 // Releases the input and sets ReadPosition back to -1. Part of CloseVideo.
 void CloseInputVideo();

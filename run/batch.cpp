@@ -20,8 +20,8 @@ RunSummary g_lastRun;
 constexpr const char* kError = "Error";
 
 // Failures found below the run carry their words; they are shown at once, with no owner.
-void ShowFailure(Windowing& w, const std::string& message) {
-    if (!message.empty()) w.messageBox(message, kError, Buttons::Ok, Owner::None);
+void ShowFailure(Windowing& w, const Failure& failure) {
+    if (failure) w.messageBox(failure.message, kError, Buttons::Ok, Owner::None);
 }
 
 bool FileOpensForReading(const std::string& path) {
@@ -55,10 +55,10 @@ void RunBatch(Windowing& w) {
 
     w.clearPreview();
 
-    std::string message;
+    Failure failure;
     const bool useDark = settings.SubDark || settings.Hot;
-    if (useDark && !LoadDarkFrame(settings, message)) {
-        ShowFailure(w, message);
+    if (useDark && !LoadDarkFrame(settings, failure)) {
+        ShowFailure(w, failure);
         return;
     }
 
@@ -66,8 +66,8 @@ void RunBatch(Windowing& w) {
     g_busy = 1;
     g_lastRun.started = true;
 
-    int32_t more = ReadNextFrame(settings, message);
-    ShowFailure(w, message);
+    int32_t more = ReadNextFrame(settings, failure);
+    ShowFailure(w, failure);
     while (more) {
         // A frame read while Escape is down is dropped: neither corrected, shown nor written.
         if (w.escapeDown()) break;
@@ -76,9 +76,9 @@ void RunBatch(Windowing& w) {
 
         Image& frame = ImageBuffer();
         if (useDark) {
-            message.clear();
-            ApplyDarkFrame(frame, DarkImage(), settings, message);
-            ShowFailure(w, message);
+            failure.clear();
+            ApplyDarkFrame(frame, DarkImage(), settings, failure);
+            ShowFailure(w, failure);
         }
         if (settings.Vert) CorrectVerticalGradient(frame, settings);
         if (settings.Horiz) CorrectHorizontalGradient(frame, settings);
@@ -86,22 +86,22 @@ void RunBatch(Windowing& w) {
 
         w.showFrame(frame, ReadPosition(), InputStreamInfo().dwLength);
 
-        message.clear();
-        if (!WriteFrame(frame, settings, message)) {
-            ShowFailure(w, message);
+        failure.clear();
+        if (!WriteFrame(frame, settings, failure)) {
+            ShowFailure(w, failure);
             break;
         }
         ++g_lastRun.framesWritten;
-        message.clear();
-        more = ReadNextFrame(settings, message);
-        ShowFailure(w, message);
+        failure.clear();
+        more = ReadNextFrame(settings, failure);
+        ShowFailure(w, failure);
     }
 
-    message.clear();
-    if (CloseVideo(message))
+    failure.clear();
+    if (CloseVideo(failure))
         g_lastRun.outputComplete = g_lastRun.framesWritten > 0;
     else
-        ShowFailure(w, message);
+        ShowFailure(w, failure);
     w.endWaitCursor();
     g_busy = 0;
 }

@@ -82,11 +82,11 @@ protected:
             Settings s;
             s.InputFile = path;
             s.Colour = colour;
-            std::string message;
+            Failure failure;
             size_t frames = 0;
-            while (ReadNextFrame(s, message) && frames < 1000) ++frames;
+            while (ReadNextFrame(s, failure) && frames < 1000) ++frames;
             CloseInputVideo();
-            const int outcome = Outcome(frames, message);
+            const int outcome = Outcome(frames, failure.message);
             if (first >= 0 && outcome != first) return kMismatch;
             first = outcome;
         }
@@ -225,8 +225,8 @@ TEST_F(AbsurdSizesTest, DarkFramesTooLargeToHoldAreRefused) {
                 s.DarkFrame = path;
                 s.SubDark = 1;
                 s.Colour = colour;
-                std::string message;
-                const int outcome = Outcome(LoadDarkFrame(s, message) ? 1 : 0, message);
+                Failure failure;
+                const int outcome = Outcome(LoadDarkFrame(s, failure) ? 1 : 0, failure.message);
                 if (first >= 0 && outcome != first) return kMismatch;
                 first = outcome;
             }

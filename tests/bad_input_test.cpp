@@ -249,11 +249,11 @@ protected:
         Settings s;
         s.InputFile = path;
         s.Colour = colour;
-        std::string message;
+        Failure failure;
         size_t frames = 0;
         // Each picture is a chunk of at least its 8-byte header, or an index entry.
         const size_t most = bytes.size() / 8;
-        while (ReadNextFrame(s, message)) {
+        while (ReadNextFrame(s, failure)) {
             const Image& frame = ImageBuffer();
             EXPECT_TRUE(frame.consistent());
             EXPECT_EQ(std::make_tuple(int64_t(frame.width), int64_t(frame.height), frame.channels),
@@ -263,8 +263,8 @@ protected:
                 break;
             }
         }
-        EXPECT_TRUE(message.empty() || frames == 0) << message;
-        Note(message);
+        EXPECT_TRUE(!failure || frames == 0) << failure.message;
+        Note(failure.message);
         CloseInputVideo();
         return frames;
     }
@@ -345,8 +345,8 @@ protected:
         s.Colour = colour;
         s.SubDark = s.Hot = 1;
         DarkImage() = Image{-1, -1, 1, {}};
-        std::string message;
-        if (LoadDarkFrame(s, message)) {
+        Failure failure;
+        if (LoadDarkFrame(s, failure)) {
             const Image& dark = DarkImage();
             EXPECT_TRUE(dark.consistent());
             EXPECT_GT(dark.width, 0);
@@ -357,11 +357,11 @@ protected:
             const int channels = colour ? 3 : 1;
             Image frame{width, height, channels,
                         Bytes(size_t(width) * size_t(height) * size_t(channels), 120)};
-            ApplyDarkFrame(frame, DarkImage(), s, message);
+            ApplyDarkFrame(frame, DarkImage(), s, failure);
             EXPECT_TRUE(frame.consistent());
         }
-        Note(message);
-        return message;
+        Note(failure.message);
+        return failure.message;
     }
 };
 

@@ -161,9 +161,9 @@ Bmp Primaries(int32_t height) {
 TEST_F(BitmapTest, LoadsGreyOrColourInTheRunsLayout) {
     Settings s;
     s.DarkFrame = Write(Build(Primaries(2)));
-    std::string message = "left over";
-    ASSERT_TRUE(LoadDarkFrame(s, message));
-    EXPECT_TRUE(message.empty());
+    Failure failure{"left over", "stale"};
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
+    EXPECT_TRUE(failure.message.empty());
     const Image& d = DarkImage();
     EXPECT_EQ(d.width, 4);
     EXPECT_EQ(d.height, 2);
@@ -174,7 +174,7 @@ TEST_F(BitmapTest, LoadsGreyOrColourInTheRunsLayout) {
                                     GreyLevel(0x56, 0x34, 0x12), GreyLevel(0xBA, 0xDC, 0xFE)}));
 
     s.Colour = 1;
-    ASSERT_TRUE(LoadDarkFrame(s, message));
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
     EXPECT_EQ(d.channels, 3);
     ASSERT_EQ(d.pixels.size(), 3u * 4 * 2);
     EXPECT_EQ(std::vector<uint8_t>(d.pixels.begin(), d.pixels.begin() + 6),
@@ -186,11 +186,11 @@ TEST_F(BitmapTest, LoadsGreyOrColourInTheRunsLayout) {
     Bmp five(5, 3);
     for (uint32_t i = 0; i < 15; ++i) five.pixels.push_back(0x010101 * (i * 16));
     s.DarkFrame = Write(Build(five));
-    ASSERT_TRUE(LoadDarkFrame(s, message));
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
     ASSERT_EQ(d.pixels.size(), 45u);
     EXPECT_EQ(d.pixels[15], 5 * 16);
     s.Colour = 0;
-    ASSERT_TRUE(LoadDarkFrame(s, message));
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
     ASSERT_EQ(d.pixels.size(), 15u);
     for (size_t i = 0; i < 15; ++i) EXPECT_EQ(d.pixels[i], i * 16);
 }
@@ -198,16 +198,16 @@ TEST_F(BitmapTest, LoadsGreyOrColourInTheRunsLayout) {
 TEST_F(BitmapTest, FailedLoadLeavesTheDarkImageAsItWas) {
     Settings s;
     s.DarkFrame = Write(Build(Primaries(-2)));
-    std::string message;
-    ASSERT_TRUE(LoadDarkFrame(s, message));
+    Failure failure;
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
     const Image before = DarkImage();
     std::vector<uint8_t> notBm = Build(Primaries(2));
     notBm[1] = 'A';
     for (const std::string& name : {Path("missing.bmp"), dir_.path(), Write(notBm, "ba.bmp"),
                                     Write({}, "empty.bmp"), std::string()}) {
         s.DarkFrame = name;
-        EXPECT_FALSE(LoadDarkFrame(s, message));
-        EXPECT_EQ(message, "Can't open dark frame");
+        EXPECT_FALSE(LoadDarkFrame(s, failure));
+        EXPECT_EQ(failure.message, "Can't open dark frame");
         EXPECT_EQ(DarkImage().width, before.width);
         EXPECT_EQ(DarkImage().height, before.height);
         EXPECT_EQ(DarkImage().pixels, before.pixels);
@@ -361,8 +361,8 @@ TEST_F(BitmapToolsTest, ReadsEveryFfmpegLayout) {
     // A grey file loaded without Colour keeps its grey levels.
     Settings s;
     s.DarkFrame = Path("gray.bmp");
-    std::string message;
-    ASSERT_TRUE(LoadDarkFrame(s, message));
+    Failure failure;
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
     const std::vector<uint8_t> bgr = FfmpegBgr(s.DarkFrame);
     std::vector<uint8_t> grey;
     for (size_t i = 0; i + 2 < bgr.size(); i += 3) {

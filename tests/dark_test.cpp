@@ -76,9 +76,9 @@ TEST(DarkSubtraction, SaturatesAtZero) {
             for (int k = 0; k < channels; ++k) image.push_back(c.image), dark.push_back(c.dark);
         Image frame = MakeImage(int32_t(std::size(cases)), 1, channels, image);
         Image d = MakeImage(frame.width, 1, channels, dark);
-        std::string message;
-        ApplyDarkFrame(frame, d, Switches(true, false), message);
-        EXPECT_TRUE(message.empty());
+        Failure failure;
+        ApplyDarkFrame(frame, d, Switches(true, false), failure);
+        EXPECT_TRUE(failure.message.empty());
         for (size_t i = 0; i < std::size(cases); ++i)
             for (int k = 0; k < channels; ++k)
                 EXPECT_EQ(frame.pixels[i * size_t(channels) + size_t(k)], cases[i].expected);
@@ -90,14 +90,14 @@ TEST(HotPixelRepair, WorkedExample) {
     Image dark = Filled(5, 5, 1, 10);
     At(frame, 2, 2) = 255;
     At(dark, 2, 2) = 250;
-    std::string message;
-    ApplyDarkFrame(frame, dark, Switches(true, true, 200), message);
+    Failure failure;
+    ApplyDarkFrame(frame, dark, Switches(true, true, 200), failure);
     EXPECT_EQ(frame.pixels, std::vector<uint8_t>(25, 90));
 
     // Subtraction alone leaves the centre at 255 - 250.
     Image alone = Filled(5, 5, 1, 100);
     At(alone, 2, 2) = 255;
-    ApplyDarkFrame(alone, dark, Switches(true, false, 200), message);
+    ApplyDarkFrame(alone, dark, Switches(true, false, 200), failure);
     EXPECT_EQ(At(alone, 2, 2), 5);
 }
 
@@ -107,8 +107,8 @@ TEST(HotPixelRepair, ThresholdEqualityIsHot) {
         Image dark = Filled(3, 3, 1, 0);
         At(frame, 1, 1) = 7;
         At(dark, 1, 1) = uint8_t(darkCentre);
-        std::string message;
-        ApplyDarkFrame(frame, dark, Switches(false, true, 200), message);
+        Failure failure;
+        ApplyDarkFrame(frame, dark, Switches(false, true, 200), failure);
         EXPECT_EQ(At(frame, 1, 1), darkCentre == 200 ? 50 : 7) << darkCentre;
     }
 }
@@ -116,8 +116,8 @@ TEST(HotPixelRepair, ThresholdEqualityIsHot) {
 TEST(HotPixelRepair, AverageDropsTheFraction) {
     Image frame = MakeImage(3, 1, 1, {10, 99, 11});
     Image dark = MakeImage(3, 1, 1, {0, 255, 0});
-    std::string message;
-    ApplyDarkFrame(frame, dark, Switches(false, true), message);
+    Failure failure;
+    ApplyDarkFrame(frame, dark, Switches(false, true), failure);
     EXPECT_EQ(frame.pixels, (std::vector<uint8_t>{10, 10, 11}));
 }
 
@@ -135,10 +135,10 @@ TEST(HotPixelRepair, MatchesThePlainRuleOnRandomFrames) {
         for (auto& v : dark.pixels) v = uint8_t(rng() % 2 ? rng() % spread : 255 - rng() % spread);
         const Settings s = Switches(rng() % 2, rng() % 2, threshold);
         const Image expected = Oracle(frame, dark, s);
-        std::string message;
-        ApplyDarkFrame(frame, dark, s, message);
+        Failure failure;
+        ApplyDarkFrame(frame, dark, s, failure);
         ASSERT_EQ(frame.pixels, expected.pixels) << w << "x" << h << "x" << c << " t " << threshold;
-        ASSERT_TRUE(message.empty());
+        ASSERT_TRUE(failure.message.empty());
     }
 }
 
@@ -159,16 +159,16 @@ TEST(ApplyDarkFrame, SizeMismatchIsToldOnceAndReleasesTheDarkFrame) {
         Image frame = Filled(32, 24, 1, 0);
         for (size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = uint8_t(i * 7);
         const Image before = frame;
-        std::string message;
-        ApplyDarkFrame(frame, dark, Switches(true, true, 5), message);
-        EXPECT_EQ(message, "Darkframe must be same size as image!") << c.what;
+        Failure failure;
+        ApplyDarkFrame(frame, dark, Switches(true, true, 5), failure);
+        EXPECT_EQ(failure.message, "Darkframe must be same size as image!") << c.what;
         EXPECT_EQ(dark.width, -1);
         EXPECT_EQ(dark.height, -1);
         EXPECT_EQ(dark.pixels.capacity(), 0u);
         EXPECT_EQ(frame.pixels, before.pixels);
         for (int next = 0; next < 2; ++next) {
-            ApplyDarkFrame(frame, dark, Switches(true, true, 5), message);
-            EXPECT_TRUE(message.empty());
+            ApplyDarkFrame(frame, dark, Switches(true, true, 5), failure);
+            EXPECT_TRUE(failure.message.empty());
             EXPECT_EQ(frame.pixels, before.pixels);
         }
     }
@@ -180,9 +180,9 @@ TEST(ApplyDarkFrame, NoUsableDarkFrameIsSkippedSilently) {
         dark.width = w;
         dark.height = h;
         Image frame = Filled(32, 24, 1, 77);
-        std::string message = "left over";
-        ApplyDarkFrame(frame, dark, Switches(true, true, 1), message);
-        EXPECT_TRUE(message.empty());
+        Failure failure{"left over", "stale"};
+        ApplyDarkFrame(frame, dark, Switches(true, true, 1), failure);
+        EXPECT_TRUE(failure.message.empty());
         EXPECT_EQ(frame.pixels, std::vector<uint8_t>(32 * 24, 77));
         EXPECT_EQ(dark.width, w);
         EXPECT_EQ(dark.height, h);

@@ -52,7 +52,7 @@ test::CommandResult MakeVideo(const std::string& path, const std::string& encode
 
 struct ReadResult {
     std::vector<Bytes> frames;  // blue-green-red, top row first
-    std::string message;
+    Failure failure;
     int32_t width = 0, height = 0;
 };
 
@@ -61,7 +61,7 @@ ReadResult ReadAll(const std::string& path) {
     settings.InputFile = path;
     settings.Colour = 1;
     ReadResult r;
-    while (ReadNextFrame(settings, r.message)) {
+    while (ReadNextFrame(settings, r.failure)) {
         EXPECT_TRUE(ImageBuffer().consistent());
         r.frames.push_back(ImageBuffer().pixels);
         r.width = ImageBuffer().width;
@@ -138,7 +138,7 @@ TEST_P(FfmpegCodecRead, PicturesAndFrameCountMatchFfmpegsDecoding) {
                   "\nnb_read_frames=" + std::to_string(kFrames));
 
     const ReadResult got = ReadAll(path);
-    EXPECT_TRUE(got.message.empty()) << got.message;
+    EXPECT_TRUE(got.failure.message.empty()) << got.failure.message;
     ASSERT_EQ(got.frames.size(), size_t(kFrames));
     EXPECT_EQ(got.width, 64);
     EXPECT_EQ(got.height, 48);
@@ -252,7 +252,7 @@ TEST_F(FfmpegCodecTest, DroppedAndDamagedChunksRepeatThePictureBeforeThem) {
         const std::string dropped = dir.file("dropped.avi");
         WriteStream(dropped, s.format, chunks);
         ReadResult got = ReadAll(dropped);
-        EXPECT_TRUE(got.message.empty()) << got.message;
+        EXPECT_TRUE(got.failure.message.empty()) << got.failure.message;
         EXPECT_TRUE(got.frames == want);
         EXPECT_EQ(got.frames.size(), want.size());
 
@@ -270,7 +270,7 @@ TEST_F(FfmpegCodecTest, DroppedAndDamagedChunksRepeatThePictureBeforeThem) {
         const std::string damaged = dir.file("damaged.avi");
         WriteStream(damaged, s.format, chunks);
         got = ReadAll(damaged);
-        EXPECT_TRUE(got.message.empty()) << got.message;
+        EXPECT_TRUE(got.failure.message.empty()) << got.failure.message;
         ASSERT_EQ(got.frames.size(), want.size());
         for (size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got.frames[i] == want[i]) << i;
     }
@@ -283,7 +283,7 @@ TEST_F(FfmpegCodecTest, DroppedAndDamagedChunksAloneMakeNoPictures) {
     const std::string path = dir.file("nothing.avi");
     WriteStream(path, s.format, {{}, Bytes(500, 0x5A), {}});
     const ReadResult got = ReadAll(path);
-    EXPECT_TRUE(got.message.empty()) << got.message;
+    EXPECT_TRUE(got.failure.message.empty()) << got.failure.message;
     EXPECT_TRUE(got.frames.empty());
 }
 
@@ -301,7 +301,7 @@ TEST_F(FfmpegCodecTest, APictureOfAnotherSizeEndsTheInputBeforeIt) {
     const std::string path = dir.file("mixed.avi");
     WriteStream(path, b.format, chunks);
     const ReadResult got = ReadAll(path);
-    EXPECT_TRUE(got.message.empty()) << got.message;
+    EXPECT_TRUE(got.failure.message.empty()) << got.failure.message;
     EXPECT_TRUE(got.frames == std::vector<Bytes>(pictures.begin(), pictures.begin() + 3));
 }
 
@@ -317,7 +317,7 @@ TEST_F(FfmpegCodecTest, CompressedPicturesOverTheirLimitAreRefusedAtTheStart) {
     };
     write(16, 12);
     ReadResult got = ReadAll(path);
-    EXPECT_TRUE(got.message.empty()) << got.message;
+    EXPECT_TRUE(got.failure.message.empty()) << got.failure.message;
     EXPECT_TRUE(got.frames == std::vector<Bytes>(3, Bytes(16 * 12 * 3, 0)));
 
     // 3 x 9000 x 9942 bytes is just under the limit, one row more is over it.
@@ -325,14 +325,14 @@ TEST_F(FfmpegCodecTest, CompressedPicturesOverTheirLimitAreRefusedAtTheStart) {
     ASSERT_GT(uint64_t(3) * 9000 * 9943, kMaxCodedPictureBytes);
     Settings settings;
     settings.InputFile = path;
-    std::string message;
+    Failure failure;
     write(9000, 9942);
-    EXPECT_TRUE(OpenInputVideo(settings, message)) << message;
+    EXPECT_TRUE(OpenInputVideo(settings, failure)) << failure.message;
     CloseInputVideo();
     for (auto [width, height] : {std::pair{9000, 9943}, std::pair{16000, 16000}}) {
         write(width, height);
         got = ReadAll(path);
-        EXPECT_EQ(got.message, "Can't open AVI input file") << width << " x " << height;
+        EXPECT_EQ(got.failure.message, "Can't open AVI input file") << width << " x " << height;
         EXPECT_TRUE(got.frames.empty());
     }
 }
@@ -354,7 +354,7 @@ TEST_F(FfmpegCodecTest, UnknownCompressionIsRefusedAtTheStart) {
 
     ImageBuffer().width = ImageBuffer().height = 9;
     const ReadResult got = ReadAll(path);
-    EXPECT_EQ(got.message, "Can't open AVI input file");
+    EXPECT_EQ(got.failure.message, "Can't open AVI input file");
     EXPECT_TRUE(got.frames.empty());
     EXPECT_EQ(ImageBuffer().width, 0);
     EXPECT_EQ(ImageBuffer().height, 0);

@@ -88,13 +88,13 @@ StoredFormat StoredFormatOf(const Bytes& file) {
 
 // Every frame as the frame source delivers it, packed one after the other.
 Bytes ReadThroughFrameSource(const std::string& path, bool colour, size_t& frames,
-                             std::string& message) {
+                             Failure& failure) {
     Settings settings;
     settings.InputFile = path;
     settings.Colour = colour ? 1 : 0;
     Bytes all;
     frames = 0;
-    while (ReadNextFrame(settings, message)) {
+    while (ReadNextFrame(settings, failure)) {
         const Image& img = ImageBuffer();
         EXPECT_TRUE(img.consistent());
         all.insert(all.end(), img.pixels.begin(), img.pixels.end());
@@ -151,9 +151,9 @@ TEST_P(FfmpegRead, PicturesMatchFfmpegsOwnDecoding) {
     Settings settings;
     settings.InputFile = path;
     settings.Colour = c.colour ? 1 : 0;
-    std::string message;
+    Failure failure;
     size_t at = 0, frames = 0;
-    while (ReadNextFrame(settings, message)) {
+    while (ReadNextFrame(settings, failure)) {
         const Image& img = ImageBuffer();
         ASSERT_TRUE(img.consistent());
         const size_t n = img.pixels.size();
@@ -164,7 +164,7 @@ TEST_P(FfmpegRead, PicturesMatchFfmpegsOwnDecoding) {
         at += n;
         ++frames;
     }
-    EXPECT_TRUE(message.empty()) << message;
+    EXPECT_TRUE(failure.message.empty()) << failure.message;
     EXPECT_EQ(frames, 4u);
     EXPECT_EQ(at, reference.size());
 }
@@ -260,10 +260,10 @@ TEST_P(FfmpegRetagged, SamplesReadAsGreyTopRowFirst) {
     }
     ASSERT_EQ(reference.size(), size_t(33 * 17 * 4));
     size_t frames = 0;
-    std::string message;
-    EXPECT_TRUE(ReadThroughFrameSource(path, false, frames, message) == reference);
+    Failure failure;
+    EXPECT_TRUE(ReadThroughFrameSource(path, false, frames, failure) == reference);
     EXPECT_EQ(frames, 4u);
-    EXPECT_TRUE(message.empty()) << message;
+    EXPECT_TRUE(failure.message.empty()) << failure.message;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -294,10 +294,10 @@ TEST_F(FfmpegTest, DroppedFrameRepeatsThePictureBefore) {
 
     const size_t picture = 33 * 17 * 3;
     size_t frames = 0;
-    std::string message;
-    const Bytes ours = ReadThroughFrameSource(path, true, frames, message);
+    Failure failure;
+    const Bytes ours = ReadThroughFrameSource(path, true, frames, failure);
     ASSERT_EQ(frames, 6u);
-    EXPECT_TRUE(message.empty()) << message;
+    EXPECT_TRUE(failure.message.empty()) << failure.message;
     auto ourPicture = [&](size_t i) {
         return Bytes(ours.begin() + std::ptrdiff_t(i * picture),
                      ours.begin() + std::ptrdiff_t((i + 1) * picture));
@@ -330,8 +330,8 @@ TEST_F(FfmpegTest, StreamNameReachesTheReaderAndTheOutput) {
     ASSERT_EQ(made.status, 0) << made.output;
     Settings settings;
     settings.InputFile = in;
-    std::string message;
-    ASSERT_NE(ReadNextFrame(settings, message), 0) << message;
+    Failure failure;
+    ASSERT_NE(ReadNextFrame(settings, failure), 0) << failure.message;
     EXPECT_STREQ(InputStreamInfo().szName, "Jupiter");
     CloseInputVideo();
 

@@ -86,12 +86,12 @@ TEST(FrameSink, FormatsThatDescribeNoStoredPictureAreRefused) {
     settings.OutputFile = dir.file("out.avi");
     for (BitmapInfoHeader h : {OutputFrameHeader(0, 2), OutputFrameHeader(2, 0),
                                OutputFrameHeader(2, -2), OutputFrameHeader(40000, 40000)}) {
-        std::string message;
-        EXPECT_FALSE(CreateOutputVideo(h, settings, message));
-        EXPECT_EQ(message, "Can't set AVI stream format");
+        Failure failure;
+        EXPECT_FALSE(CreateOutputVideo(h, settings, failure));
+        EXPECT_EQ(failure.message, "Can't set AVI stream format");
     }
-    std::string message;
-    EXPECT_TRUE(CloseVideo(message));
+    Failure failure;
+    EXPECT_TRUE(CloseVideo(failure));
     EXPECT_TRUE(dir.names().empty());
 }
 
@@ -112,18 +112,20 @@ struct RunResult {
 RunResult RunVideo(const Settings& settings, int alreadyWritten = 0) {
     RunResult result;
     result.written = alreadyWritten;
-    std::string message;
-    while (ReadNextFrame(settings, message)) {
+    Failure failure;
+    while (ReadNextFrame(settings, failure)) {
         EXPECT_EQ(WritePosition(), result.written == 0 ? -1 : result.written);
-        if (!WriteFrame(ImageBuffer(), settings, message)) {
+        if (!WriteFrame(ImageBuffer(), settings, failure)) {
             result.writeRefused = true;
-            result.writeMessage = message;
+            result.writeMessage = failure.message;
             break;
         }
         ++result.written;
         EXPECT_EQ(WritePosition(), result.written);
     }
-    result.closed = CloseVideo(result.closeMessage);
+    Failure closing;
+    result.closed = CloseVideo(closing);
+    result.closeMessage = closing.message;
     EXPECT_EQ(ReadPosition(), -1);
     EXPECT_EQ(WritePosition(), -1);
     return result;
@@ -143,15 +145,15 @@ TEST(FrameSinkRun, ColourPassThroughKeepsPixelsRateAndHeader) {
     ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, 4));
 
     // Before the run's first ReadNextFrame there is no input: nothing is written.
-    std::string message;
+    Failure failure;
     ASSERT_LT(ReadPosition(), 0);
-    EXPECT_FALSE(WriteFrame(ExpectedFrame(kW, kH, 0, true), settings, message));
-    EXPECT_EQ(message, "");
+    EXPECT_FALSE(WriteFrame(ExpectedFrame(kW, kH, 0, true), settings, failure));
+    EXPECT_EQ(failure.message, "");
     EXPECT_EQ(WritePosition(), -1);
     EXPECT_EQ(dir.names(), Names{"in.avi"});
 
-    ASSERT_TRUE(ReadNextFrame(settings, message)) << message;
-    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, message)) << message;
+    ASSERT_TRUE(ReadNextFrame(settings, failure)) << failure.message;
+    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, failure)) << failure.message;
     EXPECT_EQ(OutputStreamInfo().fccHandler, 0u);
     EXPECT_EQ(OutputStreamInfo().dwRate, InputStreamInfo().dwRate);
     EXPECT_EQ(WritePosition(), 1);
@@ -160,8 +162,8 @@ TEST(FrameSinkRun, ColourPassThroughKeepsPixelsRateAndHeader) {
     EXPECT_FALSE(r.writeRefused) << r.writeMessage;
     EXPECT_EQ(r.written, 4);
     // After CloseVideo the sink refuses again, and makes nothing.
-    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, message));
-    EXPECT_EQ(message, "");
+    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, failure));
+    EXPECT_EQ(failure.message, "");
     EXPECT_EQ(dir.names(), (Names{"in.avi", "out.avi"}));
 
     // The input's stream header and name, the compressor code cleared; the 40-byte format.
@@ -200,13 +202,13 @@ TEST(FrameSinkRun, EachRunWritesAFreshFileAndReplacesTheOldOneOnlyAtTheEnd) {
     ASSERT_TRUE(test::WriteFileText(settings.OutputFile, "old contents"));
     ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, 4));
 
-    std::string message;
+    Failure failure;
     for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(ReadNextFrame(settings, message));
-        ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, message));
+        ASSERT_TRUE(ReadNextFrame(settings, failure));
+        ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, failure));
     }
     EXPECT_EQ(test::ReadFileText(settings.OutputFile), "old contents");
-    ASSERT_TRUE(CloseVideo(message)) << message;
+    ASSERT_TRUE(CloseVideo(failure)) << failure.message;
     AviLayout first;
     ASSERT_TRUE(ReadAviFile(settings.OutputFile, first));
     EXPECT_EQ(first.frames.size(), 2u);
@@ -234,14 +236,14 @@ TEST(FrameSinkRun, MissingOutputDirectoryEndsTheRunAtTheFirstFrame) {
     EXPECT_EQ(dir.names(), Names{"in.avi"});
 
     // Creation is tried once per run: a caller that goes on gets no second attempt.
-    std::string message;
-    ASSERT_TRUE(ReadNextFrame(settings, message));
-    ASSERT_FALSE(WriteFrame(ImageBuffer(), settings, message));
+    Failure failure;
+    ASSERT_TRUE(ReadNextFrame(settings, failure));
+    ASSERT_FALSE(WriteFrame(ImageBuffer(), settings, failure));
     fs::create_directory(dir.file("missing"));
-    message.clear();
-    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, message));
-    EXPECT_EQ(message, "");
-    EXPECT_TRUE(CloseVideo(message));
+    failure.message.clear();
+    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, failure));
+    EXPECT_EQ(failure.message, "");
+    EXPECT_TRUE(CloseVideo(failure));
     EXPECT_FALSE(fs::exists(settings.OutputFile));
 }
 
@@ -249,17 +251,17 @@ TEST(FrameSinkRun, FrameOfAnotherSizeIsNotStoredInTheStream) {
     TempDir dir;
     const Settings settings = RunSettings(dir);
     ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, 2));
-    std::string message;
-    ASSERT_TRUE(ReadNextFrame(settings, message));
-    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, message));
-    EXPECT_FALSE(WriteFrame(MakeImage(4, 3, 3, Bytes(36, 1)), settings, message));
-    EXPECT_EQ(message, "Can't write AVI output file");
+    Failure failure;
+    ASSERT_TRUE(ReadNextFrame(settings, failure));
+    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, failure));
+    EXPECT_FALSE(WriteFrame(MakeImage(4, 3, 3, Bytes(36, 1)), settings, failure));
+    EXPECT_EQ(failure.message, "Can't write AVI output file");
     EXPECT_EQ(WritePosition(), 1);
     // The run is over for the sink: later frames are not written either.
-    message.clear();
-    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, message));
-    EXPECT_EQ(message, "");
-    ASSERT_TRUE(CloseVideo(message)) << message;
+    failure.message.clear();
+    EXPECT_FALSE(WriteFrame(ImageBuffer(), settings, failure));
+    EXPECT_EQ(failure.message, "");
+    ASSERT_TRUE(CloseVideo(failure)) << failure.message;
     AviLayout avi;
     ASSERT_TRUE(ReadAviFile(settings.OutputFile, avi));
     ASSERT_EQ(avi.frames.size(), 1u);
@@ -292,14 +294,14 @@ TEST(FrameSinkRun, OutputThatCannotBeCompletedLeavesTheTargetAlone) {
     TempDir dir;
     const Settings settings = RunSettings(dir);
     ASSERT_TRUE(WriteTestVideo(settings.InputFile, kW, kH, 2));
-    std::string message;
-    ASSERT_TRUE(ReadNextFrame(settings, message));
-    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, message));
+    Failure failure;
+    ASSERT_TRUE(ReadNextFrame(settings, failure));
+    ASSERT_TRUE(WriteFrame(ImageBuffer(), settings, failure));
     // Something that no file may replace appears under the target's name meanwhile.
     fs::create_directory(settings.OutputFile);
     ASSERT_TRUE(test::WriteFileText(dir.file("out.avi/keep"), "kept"));
-    EXPECT_FALSE(CloseVideo(message));
-    EXPECT_EQ(message, "Can't write AVI output file");
+    EXPECT_FALSE(CloseVideo(failure));
+    EXPECT_EQ(failure.message, "Can't write AVI output file");
     EXPECT_EQ(test::ReadFileText(dir.file("out.avi/keep")), "kept");
     EXPECT_EQ(dir.names(), (Names{"in.avi", "out.avi"}));
     EXPECT_EQ(WritePosition(), -1);

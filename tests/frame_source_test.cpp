@@ -468,12 +468,12 @@ protected:
         return avi;
     }
 
-    // Reads the whole input in colour and closes it; `message_` holds the last message.
+    // Reads the whole input in colour and closes it; `failure_.message` holds the last failure.message.
     std::vector<Image> ReadAll() {
         settings_.Colour = 1;
         std::vector<Image> out;
-        message_.clear();
-        while (ReadNextFrame(settings_, message_)) {
+        failure_.message.clear();
+        while (ReadNextFrame(settings_, failure_)) {
             EXPECT_TRUE(ImageBuffer().consistent());
             out.push_back(ImageBuffer());
         }
@@ -483,7 +483,7 @@ protected:
 
     test::TempDir dir_;
     Settings settings_;
-    std::string message_;
+    Failure failure_;
 };
 
 TEST_F(FrameSourceTest, PositionsRunFromZeroToTheFirstMissingPicture) {
@@ -499,26 +499,26 @@ TEST_F(FrameSourceTest, PositionsRunFromZeroToTheFirstMissingPicture) {
     Write(avi);
     settings_.Colour = 1;
     EXPECT_EQ(ReadPosition(), -1);
-    std::string message = "stale";
+    Failure failure{"stale", "stale"};
     for (int32_t i = 0; i < 3; ++i) {
-        ASSERT_NE(ReadNextFrame(settings_, message), 0);
+        ASSERT_NE(ReadNextFrame(settings_, failure), 0);
         EXPECT_EQ(ReadPosition(), i);
-        EXPECT_TRUE(message.empty());
+        EXPECT_TRUE(failure.message.empty());
         ExpectSame(ImageBuffer(), pictures[size_t(i)]);
     }
     const AviStreamInfo& in = InputStreamInfo();
     EXPECT_EQ(std::tie(in.fccType, in.dwScale, in.dwRate, in.dwStart, in.rcFrameBottom),
               std::make_tuple(kFccVids, 1001u, 30000u, 7u, 3));
     EXPECT_STREQ(in.szName, "Sky");
-    EXPECT_EQ(ReadNextFrame(settings_, message), 0);
-    EXPECT_TRUE(message.empty());
+    EXPECT_EQ(ReadNextFrame(settings_, failure), 0);
+    EXPECT_TRUE(failure.message.empty());
     EXPECT_EQ(ReadPosition(), 3);
     // The last picture stays for the window to repaint.
     ExpectSame(ImageBuffer(), pictures[2]);
 
     CloseInputVideo();
     EXPECT_EQ(ReadPosition(), -1);
-    ASSERT_NE(ReadNextFrame(settings_, message), 0);
+    ASSERT_NE(ReadNextFrame(settings_, failure), 0);
     EXPECT_EQ(ReadPosition(), 0);
     ExpectSame(ImageBuffer(), pictures[0]);
 }
@@ -529,9 +529,9 @@ TEST_F(FrameSourceTest, GreyAndColourBuffersEitherWayUp) {
     for (bool topDown : {false, true}) {
         SCOPED_TRACE(topDown);
         Write(Video({p}, topDown));
-        std::string message;
+        Failure failure;
         settings_.Colour = 0;
-        ASSERT_NE(ReadNextFrame(settings_, message), 0);
+        ASSERT_NE(ReadNextFrame(settings_, failure), 0);
         EXPECT_EQ(ImageBuffer().channels, 1);
         EXPECT_EQ(ImageBuffer().pixels, (Bytes{255, 75, 153, 25, 128, 0, 0, 0, 0, 255}));
         CloseInputVideo();
@@ -548,9 +548,9 @@ TEST_F(FrameSourceTest, StreamWithoutFramesEndsAtOnceWithoutAMessage) {
         avi.chunks.clear();
         avi.index = index;
         Write(avi);
-        std::string message;
-        EXPECT_EQ(ReadNextFrame(settings_, message), 0);
-        EXPECT_TRUE(message.empty());
+        Failure failure;
+        EXPECT_EQ(ReadNextFrame(settings_, failure), 0);
+        EXPECT_TRUE(failure.message.empty());
         EXPECT_EQ(ReadPosition(), 0);
         CloseInputVideo();
     }
@@ -579,9 +579,9 @@ TEST_F(FrameSourceTest, InputsThatCannotBeOpenedGiveTheMessageAndKeepTheBlock) {
         {"zero height", withFormat(VideoFormat(4, 0, 24))},
     };
     Write(Video({Pattern(4, 2, 5)}));
-    std::string message;
+    Failure failure;
     settings_.Colour = 1;
-    ASSERT_NE(ReadNextFrame(settings_, message), 0);
+    ASSERT_NE(ReadNextFrame(settings_, failure), 0);
     const Bytes before = ImageBuffer().pixels;
     const uint8_t* block = ImageBuffer().pixels.data();
     CloseInputVideo();
@@ -590,8 +590,8 @@ TEST_F(FrameSourceTest, InputsThatCannotBeOpenedGiveTheMessageAndKeepTheBlock) {
         settings_.InputFile = dir_.file(c.what);
         if (c.what != std::string("missing")) Write(c.bytes);
         ImageBuffer().width = ImageBuffer().height = 9;
-        EXPECT_EQ(ReadNextFrame(settings_, message), 0);
-        EXPECT_EQ(message, "Can't open AVI input file");
+        EXPECT_EQ(ReadNextFrame(settings_, failure), 0);
+        EXPECT_EQ(failure.message, "Can't open AVI input file");
         EXPECT_EQ(ImageBuffer().width, 0);
         EXPECT_EQ(ImageBuffer().height, 0);
         EXPECT_EQ(ImageBuffer().pixels.data(), block);
@@ -631,7 +631,7 @@ TEST_F(FrameSourceTest, DamagedBytesAnywhereEndCleanly) {
                 Write(bytes);
                 const std::vector<Image> got = ReadAll();
                 EXPECT_LE(got.size(), 2u);
-                EXPECT_TRUE(message_.empty() || got.empty());
+                EXPECT_TRUE(failure_.message.empty() || got.empty());
             }
         }
     }
@@ -667,7 +667,7 @@ TEST_F(FrameSourceTest, DroppedFirstFramesAreBlackOnlyWhenTheFileHoldsAPicture) 
     avi.chunks.assign(20, {k00db, {}});
     Write(avi);
     EXPECT_TRUE(ReadAll().empty());
-    EXPECT_TRUE(message_.empty());
+    EXPECT_TRUE(failure_.message.empty());
 
     // A dropped first frame of a real video is black, and positions stay in step.
     TestAvi real = Video({Pattern(3, 2, 9)});
@@ -709,9 +709,9 @@ TEST_F(FrameSourceTest, GreyRampPalettesStayGreyWithEveryLevel) {
         Write(avi);
         Bytes want;
         for (uint8_t i : indices) want.push_back(uint8_t(i * step));
-        std::string message;
+        Failure failure;
         settings_.Colour = 0;
-        ASSERT_NE(ReadNextFrame(settings_, message), 0);
+        ASSERT_NE(ReadNextFrame(settings_, failure), 0);
         EXPECT_EQ(ImageBuffer().channels, 1);
         EXPECT_EQ(ImageBuffer().pixels, want);
         CloseInputVideo();

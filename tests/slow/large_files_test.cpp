@@ -48,13 +48,13 @@ std::vector<uint32_t> FfmpegFrameSums(const std::string& path) {
 }
 
 // Our Adler-32 of every frame the frame source reads from `path`, in colour.
-std::vector<uint32_t> OurFrameSums(const std::string& path, std::string& message) {
+std::vector<uint32_t> OurFrameSums(const std::string& path, Failure& failure) {
     Settings settings;
     settings.InputFile = path;
     settings.Colour = 1;
     std::vector<uint32_t> sums;
     CloseInputVideo();
-    while (ReadNextFrame(settings, message)) sums.push_back(Adler32(ImageBuffer().pixels));
+    while (ReadNextFrame(settings, failure)) sums.push_back(Adler32(ImageBuffer().pixels));
     CloseInputVideo();
     return sums;
 }
@@ -100,9 +100,9 @@ TEST_F(LargeFiles, FfmpegsOpenDmlInputIsReadWholeAndCutShort) {
 
     const std::vector<uint32_t> reference = FfmpegFrameSums(in);
     ASSERT_EQ(reference.size(), 400u);
-    std::string message;
-    EXPECT_EQ(OurFrameSums(in, message), reference);
-    EXPECT_EQ(message, "");
+    Failure failure;
+    EXPECT_EQ(OurFrameSums(in, failure), reference);
+    EXPECT_EQ(failure.message, "");
 
     // Cut in the middle of a picture of the third segment, as a capture that was stopped.
     const uint64_t cut = ends[350] + 1000;
@@ -111,8 +111,8 @@ TEST_F(LargeFiles, FfmpegsOpenDmlInputIsReadWholeAndCutShort) {
                                    ShellQuote(cutPath));
     ASSERT_EQ(headed.status, 0);
     fs::remove(in);
-    const std::vector<uint32_t> got = OurFrameSums(cutPath, message);
-    EXPECT_EQ(message, "");
+    const std::vector<uint32_t> got = OurFrameSums(cutPath, failure);
+    EXPECT_EQ(failure.message, "");
     ASSERT_EQ(got.size(), 351u);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), reference.begin()));
 }

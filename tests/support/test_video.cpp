@@ -67,7 +67,7 @@ SourceRead ReadSource(const std::string& path, bool colour, size_t most) {
     s.InputFile = path;
     s.Colour = colour ? 1 : 0;
     SourceRead r;
-    while (r.frames.size() < most && ReadNextFrame(s, r.message)) {
+    while (r.frames.size() < most && ReadNextFrame(s, r.failure)) {
         EXPECT_TRUE(ImageBuffer().consistent()) << path << " frame " << r.frames.size();
         r.frames.push_back(ImageBuffer());
     }

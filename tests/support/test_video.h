@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/image.h"
 
 namespace kestrel::test {
@@ -22,7 +23,7 @@ Image ExpectedFrame(int width, int height, int n, bool colour);
 // `most`), each checked to be consistent, and the message it gave. The input is closed after.
 struct SourceRead {
     std::vector<Image> frames;
-    std::string message;
+    Failure failure;
 };
 SourceRead ReadSource(const std::string& path, bool colour = true, size_t most = SIZE_MAX);
 
