@@ -12,6 +12,10 @@ namespace kestrel {
 namespace {
 
 constexpr size_t kColourTableBytes = 4 * kDibColourTableEntries;
+// From BITMAPV2INFOHEADER on, the three channel masks are part of the information header; after
+// the 40-byte one they follow it as three DWORDs.
+constexpr uint32_t kMasksInHeaderSize = 52;
+constexpr size_t kMasksBytes = 12;
 
 void StoreU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
@@ -35,19 +39,20 @@ bool EightBitDib(PixelLayout layout) {
     return Indexed(layout) || layout == PixelLayout::Grey8 || layout == PixelLayout::Grey16;
 }
 
+bool Refuse(std::string& reason, const char* why) {
+    reason = why;
+    return false;
+}
+
 }  // namespace
 
-bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
-    ByteCursor in(strf, size);
-    const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
-    if (in.failed() || h.biWidth <= 0 || h.biHeight == 0) return false;
-    const uint64_t width = uint64_t(h.biWidth);
-    const uint64_t rows = h.biHeight < 0 ? uint64_t(-int64_t(h.biHeight)) : uint64_t(h.biHeight);
-    if (width * rows * 3 > kMaxPictureBytes) return false;
-
+bool DescribeHeader(const BitmapInfoHeader& h, const uint8_t* masks, PictureFormat& format,
+                    std::string& reason) {
+    if (const char* why = PictureSizeRefusal(h.biWidth, h.biHeight, kStoredPictures))
+        return Refuse(reason, why);
     PictureFormat f;
     f.width = h.biWidth;
-    f.height = int32_t(rows);
+    f.height = int32_t(PictureRows(h.biHeight));
     f.topDown = h.biHeight < 0;
     f.bitsPerPixel = h.biBitCount;
     const uint32_t compression = h.biCompression;
@@ -66,47 +71,51 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
                 f.layout = PixelLayout::Rgb32;
                 std::copy(std::begin(kMask888), std::end(kMask888), f.masks);
                 break;
-            default: return false;
+            default: return Refuse(reason, "pixels of this depth are not read");
         }
     } else if (compression == kBiBitfields) {
-        if (h.biBitCount != 16 && h.biBitCount != 32) return false;
-        // The masks follow a 40-byte header and sit at the same place inside a longer one.
-        ByteCursor masks(strf, size);
-        masks.skip(kBitmapInfoHeaderSize);
-        for (uint32_t& m : f.masks) m = masks.u32();
-        if (masks.failed()) return false;
+        if (h.biBitCount != 16 && h.biBitCount != 32)
+            return Refuse(reason, "bitfields need 16 or 32 bits a pixel");
+        if (!masks) return Refuse(reason, "the colour masks are missing");
+        ByteCursor in(masks, kMasksBytes);
+        for (uint32_t& m : f.masks) m = in.u32();
         for (uint32_t m : f.masks)
-            if (!UsableMask(m, h.biBitCount)) return false;
+            if (!UsableMask(m, h.biBitCount))
+                return Refuse(reason, "a colour mask is not one run of bits");
         f.layout = h.biBitCount == 16 ? PixelLayout::Rgb16 : PixelLayout::Rgb32;
-    } else if (IsGrey8(compression)) {
-        if (h.biBitCount != 8 && h.biBitCount != 0) return false;
-        f.layout = PixelLayout::Grey8;
-        f.bitsPerPixel = 8;
-    } else if (compression == kFccY16) {
-        if (h.biBitCount != 16 && h.biBitCount != 0) return false;
-        f.layout = PixelLayout::Grey16;
-        f.bitsPerPixel = 16;
+    } else if (IsGrey8(compression) || compression == kFccY16) {
+        const bool wide = compression == kFccY16;
+        if (h.biBitCount != 0 && h.biBitCount != (wide ? 16 : 8))
+            return Refuse(reason, "grey pictures of this depth are not read");
+        f.layout = wide ? PixelLayout::Grey16 : PixelLayout::Grey8;
+        f.bitsPerPixel = wide ? 16 : 8;
+        // Rows of the FourCC formats are stored top row first whatever the sign of the height;
+        // FFmpeg reads them so too.
+        f.topDown = true;
     } else {
-        return false;
+        return Refuse(reason, "the compression is not an uncompressed layout");
     }
-    // Rows of the FourCC formats are stored top row first whatever the sign of the height;
-    // FFmpeg reads them so too.
-    if (compression != kBiRgb && compression != kBiBitfields) f.topDown = true;
+    const uint64_t width = uint64_t(f.width);
     f.tightRow = (width * f.bitsPerPixel + 7) / 8;
     f.paddedRow = DibStride(width, f.bitsPerPixel);
+    f.tableStart = std::max<uint64_t>(h.biSize, kBitmapInfoHeaderSize);
+    if (compression == kBiBitfields && h.biSize < kMasksInHeaderSize)
+        f.tableStart = kMasksInHeaderSize;
+    f.tableEntries =
+        h.biClrUsed ? h.biClrUsed : Indexed(f.layout) ? uint64_t(1) << f.bitsPerPixel : 0;
+    format = std::move(f);
+    return true;
+}
 
+void SetColourTable(PictureFormat& f, const uint8_t* table, size_t size) {
+    f.colourTable.clear();
     if (Indexed(f.layout)) {
         // Entries past the file's table or past biClrUsed stay black, so that any index finds
         // a colour.
         f.colourTable.assign(kColourTableBytes, 0);
-        const uint64_t entries = h.biClrUsed ? h.biClrUsed : uint64_t(1) << f.bitsPerPixel;
-        const uint64_t start = std::max<uint64_t>(h.biSize, kBitmapInfoHeaderSize);
-        const uint64_t present = start < size ? (size - start) / 4 : 0;
-        const size_t n = size_t(std::min({entries, present, uint64_t(kDibColourTableEntries)}));
-        for (size_t i = 0; i < n; ++i) {
-            std::memcpy(&f.colourTable[4 * i], strf + start + 4 * i, 3);
-            f.colourTable[4 * i + 3] = 0;
-        }
+        const size_t n = size_t(
+            std::min({f.tableEntries, uint64_t(size / 4), uint64_t(kDibColourTableEntries)}));
+        for (size_t i = 0; i < n; ++i) std::memcpy(&f.colourTable[4 * i], table + 4 * i, 3);
     } else if (f.layout == PixelLayout::Grey8 || f.layout == PixelLayout::Grey16) {
         f.colourTable.resize(kColourTableBytes);
         for (size_t i = 0; i < kDibColourTableEntries; ++i) {
@@ -114,16 +123,29 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format) {
             f.colourTable[4 * i + 3] = 0;
         }
     }
-    format = std::move(f);
+}
+
+bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format,
+                     std::string& reason) {
+    ByteCursor in(strf, size);
+    const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
+    if (in.failed()) return Refuse(reason, "the format is shorter than 40 bytes");
+    const bool haveMasks = size >= kBitmapInfoHeaderSize + kMasksBytes;
+    if (!DescribeHeader(h, haveMasks ? strf + kBitmapInfoHeaderSize : nullptr, format, reason))
+        return false;
+    const uint64_t start = format.tableStart;
+    if (start < size)
+        SetColourTable(format, strf + start, size - size_t(start));
+    else
+        SetColourTable(format, nullptr, 0);
     return true;
 }
 
-bool DibDecoder::open(const uint8_t* strf, size_t size) {
+void DibDecoder::open(PictureFormat format) {
     close();
-    if (!DescribePicture(strf, size, format_)) return false;
+    format_ = std::move(format);
     for (int c = 0; c < 3; ++c) channels_[c] = MaskedChannel::From(format_.masks[c]);
     open_ = true;
-    return true;
 }
 
 void DibDecoder::close() {
@@ -173,7 +195,7 @@ void DibDecoder::startDib(uint16_t bitCount) {
     if (table) std::memcpy(h + kBitmapInfoHeaderSize, format_.colourTable.data(), table);
 }
 
-size_t DibDecoder::prepare(uint32_t chunkSize) {
+size_t DibDecoder::prepare(uint64_t chunkSize) {
     target_ = nullptr;
     if (!open_) {
         pending_ = Pending::Short;
@@ -183,8 +205,6 @@ size_t DibDecoder::prepare(uint32_t chunkSize) {
         pending_ = Pending::Repeat;
         return 0;
     }
-    // Rows may be padded to 32 bits, as DIBs are, or packed, as FFmpeg writes some formats:
-    // the chunk's size tells which.
     const uint64_t rows = uint64_t(format_.height);
     const uint64_t perRow = chunkSize / rows;
     uint64_t row;
@@ -241,7 +261,7 @@ bool DibDecoder::finish(bool bytesArrived) {
 }
 
 bool DibDecoder::decode(const uint8_t* data, size_t size) {
-    const size_t n = prepare(uint32_t(std::min<size_t>(size, UINT32_MAX)));
+    const size_t n = prepare(size);
     if (n) std::memcpy(target_, data, n);
     return finish(true);
 }
@@ -323,6 +343,50 @@ void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
         }
         std::memset(d + used, 0, stride - used);
     }
+}
+
+bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,
+                    std::vector<uint8_t>& frame) {
+    frame.clear();
+    // Only width, height, depth and table size are read; the header counts as 40 bytes.
+    ByteCursor in(dib, size);
+    const BitmapInfoHeader header = ReadBitmapInfoHeader(in);
+    const int32_t w = header.biWidth, h = header.biHeight;
+    const uint16_t bits = header.biBitCount;
+    const uint32_t clrUsed = header.biClrUsed;
+    if (in.failed() || (bits != 8 && bits != 24) || PictureSizeRefusal(w, h, kStoredPictures))
+        return false;
+    const uint64_t rows = PictureRows(h);
+    const uint64_t entries = clrUsed ? clrUsed : (bits == 8 ? kDibColourTableEntries : 0);
+    const uint64_t rowsStart = kBitmapInfoHeaderSize + 4 * entries;
+    const uint64_t srcStride = DibStride(uint64_t(w), bits);
+    if (rowsStart > size || srcStride * rows > size - rowsStart) return false;
+
+    // An index past the table, which no conversion may follow, gives black.
+    uint8_t lut[kDibColourTableEntries][3] = {};
+    if (bits == 8) {
+        const size_t n = size_t(std::min<uint64_t>(entries, kDibColourTableEntries));
+        for (size_t i = 0; i < n; ++i) std::memcpy(lut[i], dib + kBitmapInfoHeaderSize + 4 * i, 3);
+    }
+    const size_t outStride = size_t(Stride24(uint32_t(w)));
+    const size_t used = 3 * size_t(w);
+    frame.resize(outStride * size_t(rows));
+    const uint8_t* pixels = dib + rowsStart;
+    for (size_t i = 0; i < rows; ++i) {
+        // Positive heights store the bottom row first; negative ones the top row.
+        const size_t srcRow = h > 0 ? size_t(rows) - 1 - i : i;
+        const uint8_t* s = pixels + srcRow * size_t(srcStride);
+        uint8_t* d = frame.data() + i * outStride;
+        if (bits == 24) {
+            std::memcpy(d, s, used);
+        } else {
+            for (size_t j = 0; j < size_t(w); ++j) std::memcpy(d + 3 * j, lut[s[j]], 3);
+        }
+        std::memset(d + used, 0, outStride - used);
+    }
+    width = w;
+    height = int32_t(rows);
+    return true;
 }
 
 }  // namespace kestrel

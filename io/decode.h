@@ -1,20 +1,19 @@
-// Turns the chunks of an uncompressed video stream into packed DIBs (40-byte header, colour
-// table, rows) of 8 bits with a 256-entry table or of 24 bits, always bottom row first, so the
-// frame source converts one layout whatever the file stored.
+// DIB decoding, the one path of every uncompressed picture: a video stream's strf and chunks, and
+// a bitmap file's header and rows (a bitmap file is a 14-byte header and a DIB). The header is
+// described once; each picture's rows become a packed DIB (40-byte header, colour table, rows) of
+// 8 bits with a 256-entry table or of 24 bits, always bottom row first, and ConvertDibTo24 turns
+// that into 24-bit rows, whatever the file stored.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "io/avi_format.h"
 #include "io/pixel_masks.h"
 
 namespace kestrel {
-
-// The largest decoded picture accepted, as 24-bit pixels; larger headers are refused before
-// anything is allocated.
-constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
 
 constexpr uint32_t kFccY800 = FourCC("Y800");
 constexpr uint32_t kFccY8 = FourCC("Y8  ");
@@ -33,6 +32,12 @@ constexpr uint32_t kFccBayer8[] = {FourCC("BY8 "),
                                    FourCC(char(0xBA), 'R', 'G', char(8))};
 constexpr uint32_t kDibColourTableEntries = 256;
 
+// The two codes of pictures stored as plain pixels; any other is a FourCC: a compression, or one
+// of the grey layouts above.
+constexpr bool IsRgbCompression(uint32_t compression) {
+    return compression == kBiRgb || compression == kBiBitfields;
+}
+
 enum class PixelLayout {
     Palette8,       // BI_RGB, 8 bits, indices into a colour table
     PackedIndices,  // BI_RGB, 1, 2 or 4 bits into a colour table, leftmost pixel highest
@@ -43,7 +48,7 @@ enum class PixelLayout {
     Rgb32,          // BI_RGB blue, green, red, unused; or BI_BITFIELDS
 };
 
-// What a stream's strf says about its pictures, checked once when the stream opens.
+// What a DIB's header says about its pictures, checked once.
 struct PictureFormat {
     PixelLayout layout = PixelLayout::Rgb24;
     int32_t width = 0;
@@ -53,21 +58,34 @@ struct PictureFormat {
     uint64_t tightRow = 0;   // bytes of a row without padding
     uint64_t paddedRow = 0;  // bytes of a row raised to 32 bits
     uint32_t masks[3] = {};  // red, green, blue (Rgb16, Rgb32)
+    // The colour table, from the start of the DIB, and the entries its header counts: a bitmap
+    // file's rows follow it, whether the pixels index it or not.
+    uint64_t tableStart = 0;
+    uint64_t tableEntries = 0;
     // 256 entries of blue, green, red, 0: the file's table, black past its end (Palette8,
     // PackedIndices), or a grey ramp (Grey8, Grey16).
     std::vector<uint8_t> colourTable;
 };
 
-// Checks a strf body; false for a compression that cannot be decoded or a size that is refused.
-bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format);
+// Checks an information header; `masks` are the 12 bytes after its first 40, where the masks of
+// BI_BITFIELDS lie whether the header is longer or not (null when the DIB ends before them).
+// False, with `reason`, for a layout that is not read here or a size that is refused. The colour
+// table is left to SetColourTable.
+bool DescribeHeader(const BitmapInfoHeader& h, const uint8_t* masks, PictureFormat& format,
+                    std::string& reason);
+// Fills the format's 256 entries: from `table` (as many 4-byte entries as it holds, up to the
+// header's count) for the indexed layouts, a grey ramp for the grey ones.
+void SetColourTable(PictureFormat& format, const uint8_t* table, size_t size);
+// Both over a DIB's head in memory: a stream's strf body.
+bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format,
+                     std::string& reason);
 
-// Decodes the chunks of one stream in order. A zero-length chunk (a dropped frame) repeats the
-// picture before it; before any picture it gives a black one, so positions stay in step with
-// the stream.
+// Decodes the pictures of one described format in order. A zero-length chunk (a dropped frame)
+// repeats the picture before it; before any picture it gives a black one, so positions stay in
+// step with the stream.
 class DibDecoder {
 public:
-    bool open(const uint8_t* strf, size_t size);
-    bool open(const std::vector<uint8_t>& strf) { return open(strf.data(), strf.size()); }
+    void open(PictureFormat format);
     void close();
     bool isOpen() const { return open_; }
     const PictureFormat& format() const { return format_; }
@@ -76,12 +94,13 @@ public:
     // layouts only).
     void applyPaletteChange(const uint8_t* data, size_t size);
 
-    // Decoding one chunk of `chunkSize` bytes goes in three steps, so that the chunk can be read
-    // straight into the picture when its rows are already the DIB's:
-    // prepare() returns how many of the chunk's first bytes are wanted (0: none), target()
-    // is where they go, and finish() makes the picture once they are there (or tells that they
-    // could not be read). finish() is false when the chunk holds no picture.
-    size_t prepare(uint32_t chunkSize);
+    // Decoding `size` bytes of rows goes in three steps, so that they can be read straight into
+    // the picture when they are already the DIB's: prepare() returns how many of the first bytes
+    // are wanted (0: none), target() is where they go, and finish() makes the picture once they
+    // are there (or tells that they could not be read). Rows may be padded to 32 bits, as DIBs
+    // are, or packed, as FFmpeg writes some formats: the size tells which. finish() is false
+    // when the bytes hold no picture.
+    size_t prepare(uint64_t size);
     uint8_t* target() { return target_; }
     bool finish(bool bytesArrived);
 
@@ -112,5 +131,11 @@ private:
     size_t rowBytes_ = 0;
     MaskedChannel channels_[3];  // red, green, blue (Rgb16, Rgb32)
 };
+
+// Turns one packed DIB of 8 bits with a table or of 24 bits (the decoders' output) into 24-bit
+// rows, top row first, each Stride24(width) bytes. False, with `frame` empty, for a picture that
+// cannot be converted or is shorter than its header claims; nothing outside `dib` is ever read.
+bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,
+                    std::vector<uint8_t>& frame);
 
 }  // namespace kestrel

@@ -36,6 +36,21 @@ void SilenceFfmpeg() {
     (void)installed;
 }
 
+bool Refuse(std::string& reason, std::string why) {
+    reason = std::move(why);
+    return false;
+}
+
+// A FourCC as the file spells it, between quotes; bytes that are not printable as '?'.
+std::string FourCCText(uint32_t fcc) {
+    std::string s = "'";
+    for (int i = 0; i < 4; ++i) {
+        const char c = char(fcc >> (8 * i));
+        s += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return s + "'";
+}
+
 }  // namespace
 
 void FfmpegFree::operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
@@ -44,24 +59,25 @@ void FfmpegFree::operator()(AVPacket* p) const { av_packet_free(&p); }
 void FfmpegFree::operator()(SwsContext* p) const { sws_freeContext(p); }
 void FfmpegFree::operator()(uint8_t* p) const { av_free(p); }
 
-bool FfmpegDecoder::open(const uint8_t* strf, size_t size) {
+bool FfmpegDecoder::open(const uint8_t* strf, size_t size, std::string& reason) {
     close();
     SilenceFfmpeg();
     ByteCursor in(strf, size);
     const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
-    if (in.failed() || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return false;
+    if (in.failed()) return Refuse(reason, "the format is shorter than 40 bytes");
     // Uncompressed DIBs are DibDecoder's.
-    if (h.biCompression == kBiRgb || h.biCompression == kBiBitfields) return false;
-    const int32_t rows = h.biHeight < 0 ? -h.biHeight : h.biHeight;
-    if (uint64_t(h.biWidth) * uint64_t(rows) * 3 > kMaxCodedPictureBytes) return false;
+    if (IsRgbCompression(h.biCompression)) return Refuse(reason, "the picture is not compressed");
+    if (const char* why = PictureSizeRefusal(h.biWidth, h.biHeight, kCodedPictures))
+        return Refuse(reason, why);
+    const int32_t rows = int32_t(PictureRows(h.biHeight));
 
     const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
     const AVCodecID id = av_codec_get_id(tags, h.biCompression);
     const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
-    if (!codec) return false;
+    if (!codec) return Refuse(reason, "FFmpeg has no decoder for " + FourCCText(h.biCompression));
     FfmpegPtr<AVCodecContext> ctx(avcodec_alloc_context3(codec));
     FfmpegPtr<AVPacket> packet(av_packet_alloc());
-    if (!ctx || !packet) return false;
+    if (!ctx || !packet) return Refuse(reason, "no memory for the decoder");
     ctx->width = h.biWidth;
     ctx->height = rows;
     ctx->codec_tag = h.biCompression;
@@ -71,13 +87,15 @@ bool FfmpegDecoder::open(const uint8_t* strf, size_t size) {
     // flags...), as FFmpeg's demuxer hands it on.
     if (size > kBitmapInfoHeaderSize) {
         const size_t n = size - kBitmapInfoHeaderSize;
-        if (n > size_t(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE) return false;
+        if (n > size_t(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
+            return Refuse(reason, "the codec's setup is too long");
         ctx->extradata = static_cast<uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!ctx->extradata) return false;
+        if (!ctx->extradata) return Refuse(reason, "no memory for the decoder");
         std::memcpy(ctx->extradata, strf + kBitmapInfoHeaderSize, n);
         ctx->extradata_size = int(n);
     }
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return false;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
+        return Refuse(reason, "FFmpeg's decoder for " + FourCCText(h.biCompression) + " does not open");
     codec_ = std::move(ctx);
     packet_ = std::move(packet);
     width_ = h.biWidth;

@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "base/image.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -15,12 +18,6 @@ struct AVPacket;
 struct SwsContext;
 
 namespace kestrel {
-
-// The largest compressed picture accepted, as 24-bit pixels: some 89 million pixels, past any
-// camera's. Lower than the limit of uncompressed ones, whose chunks must hold every byte of
-// them: a chunk of a few bytes can make a whole compressed picture, so the file's size bounds
-// nothing, and each picture is held four times over (codec, scaler, DIB, frame buffer).
-constexpr uint64_t kMaxCodedPictureBytes = uint64_t(1) << 28;
 
 struct FfmpegFree {
     void operator()(AVCodecContext* p) const;
@@ -37,10 +34,13 @@ using FfmpegPtr = std::unique_ptr<T, FfmpegFree>;
 // codec give up the pictures it still holds.
 class FfmpegDecoder {
 public:
-    // Picks the codec from the strf's biCompression and opens it; false when FFmpeg has no
-    // decoder for it, it will not open, or the header's size is refused.
-    bool open(const uint8_t* strf, size_t size);
-    bool open(const std::vector<uint8_t>& strf) { return open(strf.data(), strf.size()); }
+    // Picks the codec from the strf's biCompression and opens it; false, with `reason`, when
+    // FFmpeg has no decoder for it, it will not open, or the header's size is refused
+    // (kCodedPictures).
+    bool open(const uint8_t* strf, size_t size, std::string& reason);
+    bool open(const std::vector<uint8_t>& strf, std::string& reason) {
+        return open(strf.data(), strf.size(), reason);
+    }
     void close();
     bool isOpen() const { return codec_ != nullptr; }
     int32_t width() const { return width_; }

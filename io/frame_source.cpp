@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_cursor.h"
 #include "io/avi_reader.h"
 #include "io/decode.h"
 #include "io/ffmpeg_decode.h"
@@ -20,7 +21,7 @@ AviStreamInfo g_info;
 int32_t g_readPosition = -1;
 AviReader g_reader;
 DibDecoder g_decoder;
-// Streams that DibDecoder refuses and FFmpeg decodes: compressed and YUV pictures.
+// Streams that DibDecoder does not read and FFmpeg decodes: compressed and YUV pictures.
 FfmpegDecoder g_ffmpeg;
 bool g_useFfmpeg = false;
 size_t g_nextChunk = 0;  // the next chunk for g_ffmpeg
@@ -29,8 +30,15 @@ std::vector<uint8_t> g_paletteChange;
 // Reused from frame to frame, so that a run does not allocate per frame.
 std::vector<uint8_t> g_decodedFrame;
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+const char* ReadReason(AviReadStatus status) {
+    switch (status) {
+        case AviReadStatus::Ok: break;
+        case AviReadStatus::CannotOpen: return "the file cannot be opened";
+        case AviReadStatus::NotAvi: return "not an AVI file";
+        case AviReadStatus::NoVideoStream: return "no video stream";
+        case AviReadStatus::BadFormat: return "the video stream's header or format is missing";
+    }
+    return "";
 }
 
 // The codec may hold pictures back: chunks go in until the next picture comes out, and after
@@ -95,83 +103,55 @@ const AviStreamInfo& InputStreamInfo() { return g_info; }
 int32_t ReadPosition() { return g_readPosition; }
 
 bool OpenInputVideo(const Settings& settings, Failure& failure) {
-    g_reader.close();
-    g_decoder.close();
-    g_ffmpeg.close();
-    g_useFfmpeg = false;
+    CloseInputVideo();
     g_info = {};
     // A stream that cannot be decoded is told at once, like one that cannot be found.
-    PictureFormat format;
-    bool ok = g_reader.open(settings.InputFile) == AviReadStatus::Ok;
-    if (ok && !DescribePicture(g_reader.format().data(), g_reader.format().size(), format))
-        ok = g_useFfmpeg = g_ffmpeg.open(g_reader.format());
+    const AviReadStatus status = g_reader.open(settings.InputFile);
+    bool ok = status == AviReadStatus::Ok;
+    if (ok) {
+        const std::vector<uint8_t>& strf = g_reader.format();
+        ByteCursor in(strf.data(), strf.size());
+        const uint32_t compression = ReadBitmapInfoHeader(in).biCompression;
+        PictureFormat format;
+        if (DescribePicture(strf.data(), strf.size(), format, failure.reason)) {
+            g_decoder.open(std::move(format));
+            g_decoder.setBlankAllowed(HoldsAWholePicture());
+        } else if (IsRgbCompression(compression)) {
+            ok = false;
+        } else {
+            // Compressed and YUV pictures, and grey ones of depths DibDecoder does not read:
+            // the reason is then FFmpeg's.
+            ok = g_useFfmpeg = g_ffmpeg.open(strf, failure.reason);
+        }
+    } else {
+        failure.reason = ReadReason(status);
+    }
     if (!ok) {
-        g_reader.close();
+        CloseInputVideo();
         failure.message = kCantOpenInput;
         return false;
     }
+    failure.reason.clear();
     g_info = g_reader.streamInfo();
     return true;
 }
 
-void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height,
-                       std::vector<uint8_t>& frame, Failure& failure) {
-    frame.clear();
-    if (g_readPosition < 0) {
-        if (!OpenInputVideo(settings, failure)) {
-            width = height = 0;
-            return;
-        }
-        if (g_useFfmpeg) {
-            g_nextChunk = 0;
-        } else {
-            if (!g_decoder.open(g_reader.format())) return;
-            g_decoder.setBlankAllowed(HoldsAWholePicture());
-            g_nextPaletteChange = 0;
-        }
+int32_t ReadNextFrame(const Settings& settings, Failure& failure) {
+    failure.clear();
+    if (g_readPosition < 0 && !OpenInputVideo(settings, failure)) {
+        g_image.width = g_image.height = 0;
+        return 0;
     }
-    if (g_readPosition == INT32_MAX) return;
+    if (g_readPosition == INT32_MAX) return 0;
     // Advanced before the picture is asked for, also when none comes; the stream's length is
     // not consulted: the input ends at the first position without a picture.
     ++g_readPosition;
-    if (!DecodePosition(size_t(g_readPosition))) return;
+    if (!DecodePosition(size_t(g_readPosition))) return 0;
     const std::vector<uint8_t>& dib = g_useFfmpeg ? g_ffmpeg.dib() : g_decoder.dib();
-    int32_t w = 0, h = 0;
-    if (!ConvertDibTo24(dib.data(), dib.size(), w, h, frame)) return;
-    width = w;
-    height = h;
-}
-
-int32_t ReadNextFrame(const Settings& settings, Failure& failure) {
-    failure.clear();
-    int32_t width = g_image.width, height = g_image.height;
-    FetchDecodedFrame(settings, width, height, g_decodedFrame, failure);
-    g_image.width = width;
-    g_image.height = height;
-    if (g_decodedFrame.empty()) return 0;
-
+    int32_t width = 0, height = 0;
+    if (!ConvertDibTo24(dib.data(), dib.size(), width, height, g_decodedFrame)) return 0;
     // Only now is the previous picture given up: a failure never leaves a partial one.
-    const size_t w = size_t(width), h = size_t(height);
-    const size_t stride = Stride24(uint32_t(width));
-    const bool colour = settings.Colour != 0;
-    g_image.channels = colour ? 3 : 1;
-    if (colour && stride == 3 * w) {
-        // Rows without fill bytes are already the buffer's layout: take the block as it is.
-        g_image.pixels.swap(g_decodedFrame);
-        return 1;
-    }
-    g_image.pixels.resize(w * h * size_t(g_image.channels));
-    const uint8_t* src = g_decodedFrame.data();
-    uint8_t* dst = g_image.pixels.data();
-    for (size_t i = 0; i < h; ++i, src += stride) {
-        if (colour) {
-            std::memcpy(dst, src, 3 * w);
-            dst += 3 * w;
-        } else {
-            for (size_t j = 0; j < w; ++j)
-                *dst++ = GreyLevel(src[3 * j], src[3 * j + 1], src[3 * j + 2]);
-        }
-    }
+    Bgr24ToImage(g_decodedFrame, width, height, settings.Colour ? 3 : 1, g_image);
     return 1;
 }
 
@@ -183,51 +163,6 @@ void CloseInputVideo() {
     g_useFfmpeg = false;
     g_nextChunk = 0;
     g_nextPaletteChange = 0;
-}
-
-bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,
-                    std::vector<uint8_t>& frame) {
-    frame.clear();
-    // Only width, height, depth and table size are read; the header counts as 40 bytes.
-    if (!dib || size < kBitmapInfoHeaderSize) return false;
-    const int32_t w = int32_t(Le32(dib + 4));
-    const int32_t h = int32_t(Le32(dib + 8));
-    const uint16_t bits = uint16_t(dib[14] | dib[15] << 8);
-    const uint32_t clrUsed = Le32(dib + 32);
-    if (w <= 0 || h == 0 || (bits != 8 && bits != 24)) return false;
-    const uint64_t rows = h < 0 ? uint64_t(-int64_t(h)) : uint64_t(h);
-    const uint64_t cols = uint64_t(w);
-    if (cols * rows * 3 > kMaxPictureBytes) return false;
-    const uint64_t entries = clrUsed ? clrUsed : (bits == 8 ? kDibColourTableEntries : 0);
-    const uint64_t rowsStart = kBitmapInfoHeaderSize + 4 * entries;
-    const uint64_t srcStride = DibStride(cols, bits);
-    if (rowsStart > size || srcStride * rows > size - rowsStart) return false;
-
-    // An index past the table, which no conversion may follow, gives black.
-    uint8_t lut[kDibColourTableEntries][3] = {};
-    if (bits == 8) {
-        const size_t n = size_t(std::min<uint64_t>(entries, kDibColourTableEntries));
-        for (size_t i = 0; i < n; ++i) std::memcpy(lut[i], dib + kBitmapInfoHeaderSize + 4 * i, 3);
-    }
-    const size_t outStride = size_t(Stride24(uint32_t(w)));
-    const size_t used = 3 * size_t(w);
-    frame.resize(outStride * size_t(rows));
-    const uint8_t* pixels = dib + rowsStart;
-    for (size_t i = 0; i < rows; ++i) {
-        // Positive heights store the bottom row first; negative ones the top row.
-        const size_t srcRow = h > 0 ? size_t(rows) - 1 - i : i;
-        const uint8_t* s = pixels + srcRow * size_t(srcStride);
-        uint8_t* d = frame.data() + i * outStride;
-        if (bits == 24) {
-            std::memcpy(d, s, used);
-        } else {
-            for (size_t j = 0; j < size_t(w); ++j) std::memcpy(d + 3 * j, lut[s[j]], 3);
-        }
-        std::memset(d + used, 0, outStride - used);
-    }
-    width = w;
-    height = int32_t(rows);
-    return true;
 }
 
 }  // namespace kestrel

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "io/avi_format.h"
 #include "base/failure.h"
@@ -25,27 +24,16 @@ const AviStreamInfo& InputStreamInfo();
 int32_t ReadPosition();
 
 // Replaces the ImageBuffer with the next frame and returns non-zero; returns 0 when no frame
-// follows. `failure` is set when the user must be told why ("Can't open AVI input file") and
+// follows. `failure` is set when the user must be told why ("Can't open AVI input file", with
+// the reason beneath it; the ImageBuffer's width and height then become 0, its pixels stay) and
 // left empty at the end of the input. After a 0 the caller closes the run (CloseVideo) before
 // asking again; the next request then opens the input afresh at position 0.
 int32_t ReadNextFrame(const Settings& settings, Failure& failure);
-
-// Fetches the decoded picture at the next position as 24-bit rows, top row first, each row
-// Stride24(width) bytes. Leaves `frame` empty when no picture was delivered; width and height
-// become 0 when the input cannot be opened and stay as they were otherwise.
-void FetchDecodedFrame(const Settings& settings, int32_t& width, int32_t& height,
-                       std::vector<uint8_t>& frame, Failure& failure);
 
 // Opens the input named by the settings; false with `failure` set when it cannot be read.
 bool OpenInputVideo(const Settings& settings, Failure& failure);
 
 // Releases the input and sets ReadPosition back to -1. Part of CloseVideo.
 void CloseInputVideo();
-
-// Turns one packed DIB (40-byte header, colour table, rows) into 24-bit rows, top row first.
-// False, with `frame` empty, for a picture that cannot be converted or is shorter than its
-// header claims; nothing outside `dib` is ever read.
-bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,
-                    std::vector<uint8_t>& frame);
 
 }  // namespace kestrel

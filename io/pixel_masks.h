@@ -1,4 +1,4 @@
-// Channel masks of 16- and 32-bit pictures, shared by the video decoder and the bitmap reader.
+// Channel masks of the 16- and 32-bit pictures of DIB decoding.
 #pragma once
 
 #include <cstdint>

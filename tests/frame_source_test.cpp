@@ -22,6 +22,13 @@ using test::VideoStream;
 using Bytes = std::vector<uint8_t>;
 
 const uint32_t k00db = FourCC("00db");
+bool OpenDecoder(DibDecoder& d, const Bytes& strf) {
+    PictureFormat f;
+    std::string why;
+    if (!DescribePicture(strf.data(), strf.size(), f, why)) return false;
+    d.open(f);
+    return true;
+}
 
 // Blue, green, red of one pixel.
 struct Bgr {
@@ -78,7 +85,7 @@ Image DecodeChunk(DibDecoder& d, const Bytes& chunk) {
 
 Image DecodeOne(const Bytes& strf, const Bytes& chunk) {
     DibDecoder d;
-    EXPECT_TRUE(d.open(strf));
+    EXPECT_TRUE(OpenDecoder(d, strf));
     return DecodeChunk(d, chunk);
 }
 
@@ -162,7 +169,7 @@ TEST(DibDecoder, TwentyFourBitsEitherWayUpPaddedOrNot) {
     }
     // The decoded DIB is always bottom-up with padded rows.
     DibDecoder d;
-    ASSERT_TRUE(d.open(VideoFormat(3, -4, 24)));
+    ASSERT_TRUE(OpenDecoder(d, VideoFormat(3, -4, 24)));
     ASSERT_TRUE(d.decode(Rows24(p, 9, true).data(), 36));
     ByteCursor in(d.dib().data(), d.dib().size());
     const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
@@ -216,7 +223,7 @@ TEST(DibDecoder, PaletteAndGreyPicturesEitherWayUpPaddedOrNot) {
     }
     // Shorter than the tight picture: no picture, and nothing read past the chunk.
     DibDecoder d;
-    ASSERT_TRUE(d.open(VideoFormat(3, 2, 8, kFccY800)));
+    ASSERT_TRUE(OpenDecoder(d, VideoFormat(3, 2, 8, kFccY800)));
     const Bytes five = {1, 2, 3, 4, 5};
     EXPECT_FALSE(d.decode(five.data(), five.size()));
     EXPECT_FALSE(d.hasPicture());
@@ -286,7 +293,7 @@ TEST(DibDecoder, OneTwoAndFourBitPicturesUnpackToTheRowEnd) {
                FromPixels(4, 1, {kRed, kGreen, kBlack, kBlack}));
     // A row one byte short of the tight picture holds none.
     DibDecoder d;
-    ASSERT_TRUE(d.open(VideoFormat(11, 2, 1, kBiRgb, 0, Table({kBlack, kWhite}))));
+    ASSERT_TRUE(OpenDecoder(d, VideoFormat(11, 2, 1, kBiRgb, 0, Table({kBlack, kWhite}))));
     const Bytes three = {0xFF, 0xFF, 0xFF};
     EXPECT_FALSE(d.decode(three.data(), three.size()));
 }
@@ -313,7 +320,7 @@ TEST(DibDecoder, SixteenBitGreyKeepsTheHighByteTopRowFirst) {
         }
     }
     DibDecoder d;
-    ASSERT_TRUE(d.open(VideoFormat(3, 2, 16, kFccY16)));
+    ASSERT_TRUE(OpenDecoder(d, VideoFormat(3, 2, 16, kFccY16)));
     const Bytes eleven(11, 0x40);  // one byte short of two tight rows
     EXPECT_FALSE(d.decode(eleven.data(), eleven.size()));
 }
@@ -358,7 +365,7 @@ TEST(DibDecoder, SixteenBitPicturesAreWidenedAndMasksAreFollowed) {
 
 TEST(DibDecoder, DroppedFramesRepeatThePictureBefore) {
     DibDecoder d;
-    ASSERT_TRUE(d.open(VideoFormat(2, 2, 24)));
+    ASSERT_TRUE(OpenDecoder(d, VideoFormat(2, 2, 24)));
     // Nothing before it: a black picture, so positions stay in step with the stream.
     ExpectSame(DecodeChunk(d, {}), FromPixels(2, 2, {kBlack, kBlack, kBlack, kBlack}));
     const Image p = Pattern(2, 2, 3);
@@ -369,7 +376,7 @@ TEST(DibDecoder, DroppedFramesRepeatThePictureBefore) {
     EXPECT_FALSE(d.decode(Rows24(p, 8, false).data(), 11));
 
     DibDecoder grey;
-    ASSERT_TRUE(grey.open(VideoFormat(2, 1, 8, kFccY800)));
+    ASSERT_TRUE(OpenDecoder(grey, VideoFormat(2, 1, 8, kFccY800)));
     ExpectSame(DecodeChunk(grey, {}), FromPixels(2, 1, {kBlack, kBlack}));
     ExpectSame(DecodeChunk(grey, {9, 8}), FromPixels(2, 1, {{9, 9, 9}, {8, 8, 8}}));
     ExpectSame(DecodeChunk(grey, {}), FromPixels(2, 1, {{9, 9, 9}, {8, 8, 8}}));
@@ -377,7 +384,7 @@ TEST(DibDecoder, DroppedFramesRepeatThePictureBefore) {
 
 TEST(DibDecoder, PaletteChangesRecolourTheFollowingPictures) {
     DibDecoder d;
-    ASSERT_TRUE(d.open(VideoFormat(2, 1, 8, kBiRgb, 2, Table({kRed, kGreen}))));
+    ASSERT_TRUE(OpenDecoder(d, VideoFormat(2, 1, 8, kBiRgb, 2, Table({kRed, kGreen}))));
     ExpectSame(DecodeChunk(d, {0, 1, 0, 0}), FromPixels(2, 1, {kRed, kGreen}));
     // Entry 1 becomes red 1, green 2, blue 3 (AVIPALCHANGE entries are red first).
     d.applyPaletteChange(Bytes{1, 1, 0, 0, 1, 2, 3, 0}.data(), 8);
@@ -397,18 +404,18 @@ TEST(DibDecoder, PaletteChangesRecolourTheFollowingPictures) {
 
     // Pictures of fewer bits a pixel take changes too.
     DibDecoder mono;
-    ASSERT_TRUE(mono.open(VideoFormat(3, 1, 1, kBiRgb, 0, Table({kBlack, kWhite}))));
+    ASSERT_TRUE(OpenDecoder(mono, VideoFormat(3, 1, 1, kBiRgb, 0, Table({kBlack, kWhite}))));
     ExpectSame(DecodeChunk(mono, {0b01000000, 0, 0, 0}),
                FromPixels(3, 1, {kBlack, kWhite, kBlack}));
     mono.applyPaletteChange(Bytes{1, 1, 0, 0, 255, 0, 0, 0}.data(), 8);
     ExpectSame(DecodeChunk(mono, {0b01000000, 0, 0, 0}), FromPixels(3, 1, {kBlack, kRed, kBlack}));
     DibDecoder four;
-    ASSERT_TRUE(four.open(VideoFormat(3, 1, 4, kBiRgb, 16, Table(std::vector<Bgr>(16, kBlue)))));
+    ASSERT_TRUE(OpenDecoder(four, VideoFormat(3, 1, 4, kBiRgb, 16, Table(std::vector<Bgr>(16, kBlue)))));
     four.applyPaletteChange(Bytes{15, 1, 0, 0, 0, 255, 0, 0}.data(), 8);
     ExpectSame(DecodeChunk(four, {0xF0, 0xF0, 0, 0}), FromPixels(3, 1, {kGreen, kBlue, kGreen}));
     // Grey and direct-colour pictures have no palette to change.
     DibDecoder grey;
-    ASSERT_TRUE(grey.open(VideoFormat(1, 1, 8, kFccY800)));
+    ASSERT_TRUE(OpenDecoder(grey, VideoFormat(1, 1, 8, kFccY800)));
     grey.applyPaletteChange(Bytes{0, 0, 0, 0, 255, 0, 0, 0}.data(), 8);
     ExpectSame(DecodeChunk(grey, {0, 0, 0, 0}), FromPixels(1, 1, {kBlack}));
 }
@@ -437,10 +444,11 @@ TEST(DibDecoder, FormatsThatCannotBeDecodedAreRefusedAtOpen) {
         {"short header", Bytes(39, 0)},
     };
     PictureFormat f;
+    std::string why;
     for (const auto& c : cases)
-        EXPECT_FALSE(DescribePicture(c.strf.data(), c.strf.size(), f)) << c.what;
+        EXPECT_FALSE(DescribePicture(c.strf.data(), c.strf.size(), f, why)) << c.what;
     const Bytes justUnder = VideoFormat(16384, 21845, 24);
-    EXPECT_TRUE(DescribePicture(justUnder.data(), justUnder.size(), f));
+    EXPECT_TRUE(DescribePicture(justUnder.data(), justUnder.size(), f, why));
 }
 
 // ---- ReadNextFrame over real files ----

@@ -11,6 +11,7 @@
 
 #include "io/avi_format.h"
 #include "base/byte_cursor.h"
+#include "io/decode.h"
 #include "io/frame_source.h"
 #include "support/files.h"
 #include "support/process.h"

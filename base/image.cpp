@@ -1,0 +1,31 @@
+#include "base/image.h"
+
+#include <cstring>
+
+namespace kestrel {
+
+void Bgr24ToImage(std::vector<uint8_t>& rows, int32_t width, int32_t height, int32_t channels,
+                  Image& image) {
+    const size_t w = size_t(width), h = size_t(height), stride = Stride24(uint32_t(width));
+    image.width = width;
+    image.height = height;
+    image.channels = channels;
+    if (channels == 3 && stride == 3 * w) {
+        image.pixels.swap(rows);
+        return;
+    }
+    image.pixels.resize(w * h * size_t(channels));
+    const uint8_t* src = rows.data();
+    uint8_t* dst = image.pixels.data();
+    for (size_t i = 0; i < h; ++i, src += stride) {
+        if (channels == 3) {
+            std::memcpy(dst, src, 3 * w);
+            dst += 3 * w;
+        } else {
+            for (size_t j = 0; j < w; ++j)
+                *dst++ = GreyLevel(src[3 * j], src[3 * j + 1], src[3 * j + 2]);
+        }
+    }
+}
+
+}  // namespace kestrel
