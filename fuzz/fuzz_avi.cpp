@@ -49,6 +49,7 @@ uint64_t ReadEveryFrameGrey(const std::string& path) {
         if (++frames > kMaxFrames) fuzz::Fail();
         pixels += Pixels(ImageBuffer());
     }
+    if (!failure.message.empty() && failure.reason.empty()) fuzz::Fail();  // a refusal says why
     CloseInputVideo();
     return pixels;
 }

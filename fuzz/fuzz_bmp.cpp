@@ -21,9 +21,9 @@ void LoadAndApply(const std::string& path, uint8_t colour) {
     Failure failure;
     const Image before = DarkImage();
     if (!LoadDarkFrame(s, failure)) {
-        // A failed load leaves the previous dark frame exactly as it was.
-        if (failure.message.empty() || DarkImage().width != before.width ||
-            DarkImage().pixels != before.pixels)
+        // A failed load says why and leaves the previous dark frame exactly as it was.
+        if (failure.message.empty() || failure.reason.empty() ||
+            DarkImage().width != before.width || DarkImage().pixels != before.pixels)
             fuzz::Fail();
         return;
     }

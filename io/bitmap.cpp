@@ -59,8 +59,9 @@ bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
     const uint64_t rowsBytes = f.paddedRow * uint64_t(f.height);
     if (rowsBytes > fileSize - rowsStart) return Refuse(reason, "the file ends inside the rows");
 
+    // Entries past the 256th are never indexed.
     uint8_t table[4 * kDibColourTableEntries];
-    const size_t tableBytes = size_t(4 * std::min<uint64_t>(f.tableEntries, kDibColourTableEntries));
+    const size_t tableBytes = 4 * size_t(std::min<uint64_t>(f.tableEntries, 256));
     if (!file.seek(kBitmapFileHeaderSize + f.tableStart) ||
         file.read(table, tableBytes) != tableBytes)
         return Refuse(reason, "the file cannot be read");

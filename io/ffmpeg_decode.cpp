@@ -95,7 +95,8 @@ bool FfmpegDecoder::open(const uint8_t* strf, size_t size, std::string& reason) 
         ctx->extradata_size = int(n);
     }
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
-        return Refuse(reason, "FFmpeg's decoder for " + FourCCText(h.biCompression) + " does not open");
+        return Refuse(reason, "FFmpeg's decoder for " + FourCCText(h.biCompression) +
+                                  " does not open");
     codec_ = std::move(ctx);
     packet_ = std::move(packet);
     width_ = h.biWidth;
