@@ -86,6 +86,9 @@ TEST(AbsurdSizes, AreRefusedForTheirReasonOrReadAsWhatTheFileHolds) {
     odml.stdIndexId = FourCC("ix00");
     odml.extensions = {{{FourCC("00db"), Bytes(24, 7)}}};
     const test::BuiltAvi dml = test::BuildAvi(odml);
+    test::TestAvi dropped = threeFrames(VideoFormat(16384, 21845, 24), 0);
+    dropped.chunks.resize(20, dropped.chunks[0]);
+    const Bytes onlyDropped = test::BuildAvi(dropped).bytes;
     // Our own writer's output, which has a dmlh; also the video the dark frames are used on.
     const std::string own = dir.file("own.avi");
     ASSERT_TRUE(test::WriteTestVideo(own, 4, 2, 3));
@@ -108,6 +111,8 @@ TEST(AbsurdSizes, AreRefusedForTheirReasonOrReadAsWhatTheFileHolds) {
         {"2^31 pixels of MJPG", plain.bytes,
          {{strf + 4, wide}, {strf + 8, high}, {strf + 16, FourCC("MJPG")}}, 0,
          "the picture is larger than 256 MiB"},
+        // A few hundred bytes must not make pictures of any size out of nothing.
+        {"2^28 pixels in dropped frames only", onlyDropped, {}, 0},
         {"2^32-1 frames in avih and strh", plain.bytes, {{avih + 16, kAll}, {strh + 32, kAll}}, 3},
         {"buffers of 4 GiB", plain.bytes, {{avih + 28, kAll}, {strh + 36, kAll}}, 3},
         {"idx1 of 2^28 entries", plain.bytes, {{plain.idx1Offset + 4, 0xFFFFFFF0u}}, 3},
