@@ -61,7 +61,8 @@ bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
 
     // Entries past the 256th are never indexed.
     uint8_t table[4 * kDibColourTableEntries];
-    const size_t tableBytes = 4 * size_t(std::min<uint64_t>(f.tableEntries, 256));
+    const size_t tableBytes =
+        4 * size_t(std::min<uint64_t>(f.tableEntries, kDibColourTableEntries));
     if (!file.seek(kBitmapFileHeaderSize + f.tableStart) ||
         file.read(table, tableBytes) != tableBytes)
         return Refuse(reason, "the file cannot be read");

@@ -177,24 +177,6 @@ void DibDecoder::applyPaletteChange(const uint8_t* data, size_t size) {
     }
 }
 
-void DibDecoder::startDib(uint16_t bitCount) {
-    const uint64_t stride = DibStride(uint64_t(format_.width), bitCount);
-    const size_t table = bitCount == 8 ? kColourTableBytes : 0;
-    const size_t imageBytes = size_t(stride) * size_t(format_.height);
-    dib_.resize(kBitmapInfoHeaderSize + table + imageBytes);
-    uint8_t* h = dib_.data();
-    std::memset(h, 0, kBitmapInfoHeaderSize);
-    StoreU32(h, kBitmapInfoHeaderSize);
-    StoreU32(h + 4, uint32_t(format_.width));
-    StoreU32(h + 8, uint32_t(format_.height));  // positive: bottom row first
-    StoreU16(h + 12, 1);
-    StoreU16(h + 14, bitCount);
-    StoreU32(h + 16, kBiRgb);
-    StoreU32(h + 20, uint32_t(imageBytes));
-    StoreU32(h + 32, table ? kDibColourTableEntries : 0);
-    if (table) std::memcpy(h + kBitmapInfoHeaderSize, format_.colourTable.data(), table);
-}
-
 size_t DibDecoder::prepare(uint64_t chunkSize) {
     target_ = nullptr;
     if (!open_) {
@@ -222,7 +204,8 @@ size_t DibDecoder::prepare(uint64_t chunkSize) {
         format_.layout == PixelLayout::Palette8 || format_.layout == PixelLayout::Rgb24;
     if (sameRows && row == format_.paddedRow) {
         hasPicture_ = false;
-        startDib(format_.layout == PixelLayout::Palette8 ? 8 : 24);
+        StartPackedDib(dib_, format_.width, format_.height,
+                       format_.layout == PixelLayout::Palette8 ? 8 : 24, format_.colourTable.data());
         target_ = dib_.data() + (dib_.size() - n);
         pending_ = Pending::Direct;
     } else {
@@ -282,14 +265,15 @@ void DibDecoder::flipRows() {
 }
 
 void DibDecoder::makeBlank() {
-    startDib(24);
+    StartPackedDib(dib_, format_.width, format_.height, 24, nullptr);
     std::fill(dib_.begin() + kBitmapInfoHeaderSize, dib_.end(), uint8_t(0));
 }
 
 void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
     const PixelLayout layout = format_.layout;
     const bool eightBit = EightBitDib(layout);
-    startDib(eightBit ? 8 : 24);
+    StartPackedDib(dib_, format_.width, format_.height, eightBit ? 8 : 24,
+                   format_.colourTable.data());
     const size_t w = size_t(format_.width);
     const size_t rows = size_t(format_.height);
     const size_t stride = size_t(DibStride(w, eightBit ? 8 : 24));
@@ -343,6 +327,24 @@ void DibDecoder::convertRows(const uint8_t* src, size_t rowBytes) {
         }
         std::memset(d + used, 0, stride - used);
     }
+}
+
+void StartPackedDib(std::vector<uint8_t>& dib, int32_t width, int32_t rows, uint16_t bitCount,
+                    const uint8_t* table) {
+    const size_t tableBytes = bitCount == 8 ? kColourTableBytes : 0;
+    const size_t imageBytes = size_t(DibStride(uint64_t(width), bitCount)) * size_t(rows);
+    dib.resize(kBitmapInfoHeaderSize + tableBytes + imageBytes);
+    uint8_t* h = dib.data();
+    std::memset(h, 0, kBitmapInfoHeaderSize);
+    StoreU32(h, kBitmapInfoHeaderSize);
+    StoreU32(h + 4, uint32_t(width));
+    StoreU32(h + 8, uint32_t(rows));  // positive: bottom row first
+    StoreU16(h + 12, 1);
+    StoreU16(h + 14, bitCount);
+    StoreU32(h + 16, kBiRgb);
+    StoreU32(h + 20, uint32_t(imageBytes));
+    StoreU32(h + 32, tableBytes ? kDibColourTableEntries : 0);
+    if (tableBytes) std::memcpy(h + kBitmapInfoHeaderSize, table, tableBytes);
 }
 
 bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,

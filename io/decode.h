@@ -114,7 +114,6 @@ public:
     const std::vector<uint8_t>& dib() const { return dib_; }
 
 private:
-    void startDib(uint16_t bitCount);
     void convertRows(const uint8_t* src, size_t rowBytes);
     void makeBlank();
     void flipRows();
@@ -131,6 +130,12 @@ private:
     size_t rowBytes_ = 0;
     MaskedChannel channels_[3];  // red, green, blue (Rgb16, Rgb32)
 };
+
+// The decoders' one output layout: sizes `dib` for a packed DIB of 8 bits (with the 256 entries
+// at `table`) or of 24, bottom row first, and writes its header and table. Row bytes already
+// there are kept, new ones are 0.
+void StartPackedDib(std::vector<uint8_t>& dib, int32_t width, int32_t rows, uint16_t bitCount,
+                    const uint8_t* table);
 
 // Turns one packed DIB of 8 bits with a table or of 24 bits (the decoders' output) into 24-bit
 // rows, top row first, each Stride24(width) bytes. False, with `frame` empty, for a picture that

@@ -240,14 +240,8 @@ void FfmpegDecoder::startDib() {
     const size_t imageBytes = stride * size_t(height_);
     // Made once, black; later pictures overwrite the rows and leave the fill bytes 0.
     if (dib_.size() == kBitmapInfoHeaderSize + imageBytes) return;
-    BitmapInfoHeader h;
-    h.biWidth = width_;
-    h.biHeight = height_;  // positive: bottom row first
-    h.biBitCount = 24;
-    h.biSizeImage = uint32_t(imageBytes);
     dib_.clear();
-    AppendBitmapInfoHeader(dib_, h);
-    dib_.resize(kBitmapInfoHeaderSize + imageBytes);
+    StartPackedDib(dib_, width_, height_, 24, nullptr);
 }
 
 bool FfmpegDecoder::convert(AVFrame& frame) {

@@ -1,7 +1,6 @@
 #include "io/frame_source.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/byte_cursor.h"
 #include "io/avi_reader.h"
