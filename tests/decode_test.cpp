@@ -229,15 +229,6 @@ TEST(BitmapFile, LoadsGreyOrColourAndRefusesWhatTheFileCannotHold) {
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(Load(cases[i].first, i % 2), cases[i].second) << "case " << i;
     EXPECT_EQ(Load({}, true, "/nonexistent/dark.bmp"), "the file cannot be opened");
-    // Every cut of a file is refused, wherever it ends.
-    for (const Bmp& b : {Bmp(3, 2, 8).Used(4).Table({1, 2, 3, 4}).Fill(3),
-                         Bmp(2, 2, 16).Compress(kBiBitfields).Masks({0xF800, 0x07E0, 0x1F}).Fill(9),
-                         Bmp(3, -1, 1).Info(124).Gap(3).Table({0, 0xFFFFFF}).Fill(1)}) {
-        const Bytes file = test::BuildBmp(b);
-        ASSERT_EQ(Load(file), "");
-        for (size_t n = 0; n < file.size(); ++n)
-            EXPECT_NE(Load({file.begin(), file.begin() + std::ptrdiff_t(n)}), "") << n;
-    }
 }
 
 // Files of independent writers, compared pixel for pixel with FFmpeg's own decoding.
