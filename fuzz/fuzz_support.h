@@ -23,11 +23,11 @@ void WriteScratch(const std::string& path, const uint8_t* data, size_t size);
 
 class SilentWindowing : public Windowing {
 public:
-    int messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
+    Pressed messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
         ++messages;
-        return buttons == Buttons::YesNo ? kIdYes : kIdOk;
+        return buttons == Buttons::YesNo ? Pressed::Yes : Pressed::Ok;
     }
-    int setupDialog() override { return kIdOk; }
+    Pressed setupDialog() override { return Pressed::Ok; }
     bool escapeDown() override { return false; }
     bool drainUntilCommand() override { return false; }
     void clearPreview() override {}

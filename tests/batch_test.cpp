@@ -74,7 +74,7 @@ TEST_F(BatchRun, PassesEveryFrameThroughUnchanged) {
 }
 
 TEST_F(BatchRun, CancelInSetupTouchesNothing) {
-    w.setupResult = kIdCancel;
+    w.setupResult = Pressed::Cancel;
     RunBatch(w);
     EXPECT_EQ(w.log, Log{"setup"});
     EXPECT_FALSE(std::filesystem::exists(out()));
@@ -84,7 +84,7 @@ TEST_F(BatchRun, CancelInSetupTouchesNothing) {
 
 TEST_F(BatchRun, ExistingOutputAndNoLeavesItIntact) {
     ASSERT_TRUE(WriteFileBytes(out(), {1, 2, 3}));
-    w.overwriteAnswer = kIdNo;
+    w.overwriteAnswer = Pressed::No;
     RunBatch(w);
     EXPECT_EQ(w.log, (Log{"setup", confirm()}));
     EXPECT_EQ(ReadFileBytes(out()), (std::vector<uint8_t>{1, 2, 3}));

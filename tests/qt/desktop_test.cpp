@@ -100,28 +100,28 @@ private slots:
 
         // Grey shows neutral, whatever the Colour switch says now.
         AppSettings().Colour = 1;
-        ImageBuffer() = Frame(37, 21, 1);
-        w.preview().repaint();
-        QVERIFY(ShowsFrame(bitmap, ImageBuffer()));
+        Image frame = Frame(37, 21, 1);
+        w.preview().showFrame(frame);
+        QVERIFY(ShowsFrame(bitmap, frame));
         AppSettings().Colour = 0;
-        ImageBuffer() = Frame(w.preview().width() + 50, w.preview().height() + 30, 3);
+        frame = Frame(w.preview().width() + 50, w.preview().height() + 30, 3);
         w.preview().repaint();
-        QVERIFY(ShowsFrame(bitmap, ImageBuffer()));
+        QVERIFY(ShowsFrame(bitmap, frame));
 
         // The same rectangle keeps its bitmap: a smaller frame leaves the rest as it was.
-        ImageBuffer() = Frame(5, 4, 3);
+        frame = Frame(5, 4, 3);
         w.preview().repaint();
-        QVERIFY(!ShowsFrame(bitmap, ImageBuffer()));
+        QVERIFY(!ShowsFrame(bitmap, frame));
         w.preview().clear();
         w.preview().repaint();
-        QVERIFY(ShowsFrame(bitmap, ImageBuffer()));
+        QVERIFY(ShowsFrame(bitmap, frame));
 
         // A new size: a new black bitmap with the frame drawn again.
         bitmap.fill(0x55);
         w.resize(w.width() + 40, w.height() - 30);
         w.preview().repaint();
         QCOMPARE(w.preview().bitmap().size(), w.preview().size());
-        QVERIFY(ShowsFrame(w.preview().bitmap(), ImageBuffer()));
+        QVERIFY(ShowsFrame(w.preview().bitmap(), frame));
     }
 
     void acceleratorsAndMenuFromTheEventLoop() {
@@ -176,7 +176,7 @@ private slots:
         MessageBoxHook() = [&](QWidget* owner, const std::string& text,
                                const std::string& caption, Buttons) {
             boxes.push_back(caption + ": " + text + (owner == &w ? " [main]" : ""));
-            return kIdOk;
+            return Pressed::Ok;
         };
         // Anything modal once Setup is answered is a fault; closed so that the test goes on.
         QStringList unexpected;
@@ -266,7 +266,7 @@ private slots:
                                                       Qt::NoModifier));
         QCoreApplication::processEvents();
         MessageBoxHook() = [](QWidget*, const std::string&, const std::string&, Buttons) {
-            return kIdYes;
+            return Pressed::Yes;
         };
         ClickWhenShown("Setup", "ok");
         w.command(kCommandProcess);
@@ -282,7 +282,7 @@ private slots:
         MessageBoxHook() = [&](QWidget* owner, const std::string& text,
                                const std::string& caption, Buttons) {
             told = caption + ": " + text + (owner ? " [owned]" : "");
-            return kIdOk;
+            return Pressed::Ok;
         };
         MainWindow w;
         w.saveSettingsAtExit();
