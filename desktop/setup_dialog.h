@@ -1,7 +1,9 @@
 // The Setup dialog: the three file names and the six switches, confirmed before every run.
 #pragma once
 
+#include <array>
 #include <functional>
+#include <utility>
 
 #include <QDialog>
 #include <QString>
@@ -32,15 +34,8 @@ private:
                 const char* extension);
 
     Settings& settings_;
-    QLineEdit* input_;
-    QLineEdit* output_;
-    QLineEdit* dark_;
-    QCheckBox* vert_;
-    QCheckBox* horiz_;
-    QCheckBox* stretch_;
-    QCheckBox* subDark_;
-    QCheckBox* hot_;
-    QCheckBox* colour_;
+    std::array<std::pair<std::string Settings::*, QLineEdit*>, 3> names_{};
+    std::array<std::pair<uint8_t Settings::*, QCheckBox*>, 6> switches_{};
 };
 
 }  // namespace kestrel

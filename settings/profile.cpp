@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/file.h"
+#include "settings/settings.h"
 
 #if defined(_WIN32)
 #define NOMINMAX
@@ -95,8 +96,6 @@ std::string_view Unquote(std::string_view v) {
         return v.substr(1, v.size() - 2);
     return v;
 }
-
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 int32_t ParseInt(std::string_view v) {
     size_t i = 0;
@@ -196,14 +195,6 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-std::string CutProfileText(std::string_view v, size_t maxChars) {
-    if (v.size() <= maxChars) return std::string(v);
-    size_t n = maxChars;
-    for (int back = 0; back < 3 && n > 0 && IsContinuationByte(v[n]); ++back) --n;
-    if (static_cast<unsigned char>(v[n]) < 0xC0) n = maxChars;  // not a split sequence
-    return std::string(v.substr(0, n));
-}
-
 ProfileDocument::ProfileDocument() : eol(kNativeEol) {}
 
 bool ProfileDocument::Load(const std::string& path, ProfileDocument& doc) {
@@ -242,9 +233,9 @@ bool ProfileDocument::Load(const std::string& path, ProfileDocument& doc) {
 }
 
 std::string ProfileDocument::GetString(std::string_view section, std::string_view key,
-                                       std::string_view fallback, size_t maxChars) const {
+                                       std::string_view fallback) const {
     std::optional<std::string_view> value = FindValue(lines, section, key);
-    return CutProfileText(value ? *value : fallback, maxChars);
+    return CutName(value ? *value : fallback);
 }
 
 int32_t ProfileDocument::GetInt(std::string_view section, std::string_view key,
