@@ -1,8 +1,6 @@
 #include "desktop/setup_dialog.h"
 
-#include <algorithm>
 #include <iterator>
-#include <vector>
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -22,8 +20,8 @@ namespace kestrel {
 
 namespace {
 
-const char* const kAviFilter = "Microsoft AVI (*.avi);;All Files (*)";
-const char* const kBmpFilter = "Bitmap (*.bmp);;All Files (*)";
+constexpr const char* kAviFilter = "Microsoft AVI (*.avi);;All Files (*)";
+constexpr const char* kBmpFilter = "Bitmap (*.bmp);;All Files (*)";
 
 bool DesktopChooser(QWidget* owner, bool save, const QString& title, const QString& filter,
                     QString& name) {
@@ -51,7 +49,7 @@ struct Chooser {
     const char* filter;
     const char* extension;
 };
-const Chooser kChoosers[] = {
+constexpr Chooser kChoosers[] = {
     {&Settings::InputFile, "browseInput", false, kAviFilter, ".avi"},
     {&Settings::OutputFile, "browseOutput", true, kAviFilter, ".avi"},
     {&Settings::DarkFrame, "browseDark", false, kBmpFilter, ".bmp"},
@@ -63,15 +61,27 @@ constexpr uint8_t Settings::*kSwitchBox[2][3] = {
     {&Settings::SubDark, &Settings::Hot, &Settings::Colour},
 };
 
-// Every name and switch has its row in the table.
-const Field& FieldOf(std::string Settings::*member) {
-    return *std::find_if(std::begin(kFields), std::end(kFields),
-                         [member](const Field& f) { return f.name == member; });
+constexpr const Field* RowOf(std::string Settings::*member) {
+    for (const Field& f : kFields)
+        if (f.name == member) return &f;
+    return nullptr;
 }
-const Field& FieldOf(uint8_t Settings::*member) {
-    return *std::find_if(std::begin(kFields), std::end(kFields),
-                         [member](const Field& f) { return f.flag == member; });
+constexpr const Field* RowOf(uint8_t Settings::*member) {
+    for (const Field& f : kFields)
+        if (f.flag == member) return &f;
+    return nullptr;
 }
+
+// Every name and switch of the table has its place here, and every place its row.
+constexpr bool EveryFieldHasItsPlace() {
+    size_t rows = 0, found = 0;
+    for (const Field& f : kFields) rows += f.name || f.flag;
+    for (const Chooser& c : kChoosers) found += RowOf(c.name) != nullptr;
+    for (const auto& column : kSwitchBox)
+        for (uint8_t Settings::*member : column) found += RowOf(member) != nullptr;
+    return found == rows && rows == std::size(kChoosers) + std::size(kSwitchBox) * 3;
+}
+static_assert(EveryFieldHasItsPlace());
 
 }  // namespace
 
@@ -89,7 +99,7 @@ SetupDialog::SetupDialog(Settings& settings, QWidget* owner)
     auto* names = new QGridLayout;
     for (int row = 0; row < int(std::size(kChoosers)); ++row) {
         const Chooser& c = kChoosers[row];
-        const Field& f = FieldOf(c.name);
+        const Field& f = *RowOf(c.name);
         auto* label = new QLabel(f.label, this);
         auto* field = new QLineEdit(QString::fromStdString(settings.*c.name), this);
         field->setObjectName(ObjectName(f));
@@ -102,22 +112,21 @@ SetupDialog::SetupDialog(Settings& settings, QWidget* owner)
         names->addWidget(label, row, 0);
         names->addWidget(field, row, 1);
         names->addWidget(browse, row, 2);
-        names_[size_t(row)] = {c.name, field};
+        names_.push_back({c.name, field});
         chain.insert(chain.end(), {field, browse});
     }
 
     auto* group = new QGroupBox("Corrections", this);
     auto* switches = new QGridLayout(group);
-    size_t next = 0;
     for (int column = 0; column < 2; ++column) {
         for (int row = 0; row < 3; ++row) {
             uint8_t Settings::*member = kSwitchBox[column][row];
-            const Field& f = FieldOf(member);
+            const Field& f = *RowOf(member);
             auto* box = new QCheckBox(f.label, group);
             box->setObjectName(ObjectName(f));
             box->setChecked(settings.*member != 0);
             switches->addWidget(box, row, column);
-            switches_[next++] = {member, box};
+            switches_.push_back({member, box});
             chain.push_back(box);
         }
     }

@@ -1,9 +1,9 @@
 // The Setup dialog: the three file names and the six switches, confirmed before every run.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include <QDialog>
 #include <QString>
@@ -34,8 +34,8 @@ private:
                 const char* extension);
 
     Settings& settings_;
-    std::array<std::pair<std::string Settings::*, QLineEdit*>, 3> names_{};
-    std::array<std::pair<uint8_t Settings::*, QCheckBox*>, 6> switches_{};
+    std::vector<std::pair<std::string Settings::*, QLineEdit*>> names_;
+    std::vector<std::pair<uint8_t Settings::*, QCheckBox*>> switches_;
 };
 
 }  // namespace kestrel

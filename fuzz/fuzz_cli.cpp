@@ -34,18 +34,14 @@ bool LoadScratch(const std::string& name, Settings& into) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::string> args;
-    std::string arg;
+    std::vector<std::string> args(1);
     for (size_t i = 0; i < size; ++i) {
-        const char c = char(data[i]);
-        if (c == '\0' || c == '\n') {
-            args.push_back(std::move(arg));
-            arg.clear();
-        } else {
-            arg += c;
-        }
+        if (data[i] == '\0' || data[i] == '\n')
+            args.emplace_back();
+        else
+            args.back() += char(data[i]);
     }
-    if (!arg.empty() || args.empty()) args.push_back(std::move(arg));
+    if (args.size() > 1 && args.back().empty()) args.pop_back();  // a final separator ends one
 
     CommandLine cmd;
     std::string error;

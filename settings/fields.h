@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "settings/settings.h"
 
@@ -81,23 +82,31 @@ constexpr const char* SectionOf(const Field& f) {
     return f.name ? "Filenames" : f.flag ? "Flags" : "Values";
 }
 
-// Mistakes in a row that nothing else would notice until a user did.
+// Mistakes in a row that nothing else would notice until a user did: a row copied from
+// another and not wholly changed, a start outside its range, a gap in the --help lines.
 constexpr bool RowsAreWellFormed() {
+    auto Same = [](const char* a, const char* b) {
+        return a && b && std::string_view(a) == std::string_view(b);
+    };
     int options = 0;
     for (const Field& f : kFields) {
         if ((f.name != nullptr) + (f.flag != nullptr) + (f.value != nullptr) != 1) return false;
         if (f.value && (f.start < f.minimum || f.start > f.maximum)) return false;
         if (f.flag && f.start != 0 && f.start != 1) return false;
-        if (f.name && !f.defaultFile) return false;
-        if (!f.label || !f.option != !f.help || !f.option != (f.helpLine == 0)) return false;
+        if (!f.label || !f.name != !f.defaultFile || !f.option != !f.help) return false;
+        if (!f.option != (f.helpLine == 0)) return false;
+        for (const Field& g : kFields) {
+            if (&g == &f) continue;
+            if ((f.name && f.name == g.name) || (f.flag && f.flag == g.flag) ||
+                (f.value && f.value == g.value) || Same(f.key, g.key) || Same(f.label, g.label) ||
+                Same(f.option, g.option) || Same(f.alias, g.alias) || Same(f.option, g.alias) ||
+                Same(f.help, g.help) || (f.helpLine && f.helpLine == g.helpLine))
+                return false;
+        }
         options += f.option != nullptr;
     }
-    // The --help lines are numbered 1, 2, ... once each.
-    for (int line = 1; line <= options; ++line) {
-        int rows = 0;
-        for (const Field& f : kFields) rows += f.helpLine == line;
-        if (rows != 1) return false;
-    }
+    for (const Field& f : kFields)
+        if (f.helpLine > options) return false;  // with no line twice: 1, 2, ... each once
     return true;
 }
 static_assert(RowsAreWellFormed());

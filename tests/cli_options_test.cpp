@@ -11,88 +11,92 @@ bool FakeFile(const std::string& path, Settings& s) {
     return path == "saved.ini";
 }
 
-struct Parsed {
-    bool ok;
-    CommandLine cmd;
+// The reason ParseCommandLine gives, "" when it accepts the line.
+std::string Parse(const std::vector<std::string>& args, CommandLine& cmd) {
     std::string error;
-};
-Parsed Parse(std::vector<std::string> args) {
-    Parsed p;
-    p.ok = ParseCommandLine(args, FakeFile, p.cmd, p.error);
-    return p;
+    return ParseCommandLine(args, FakeFile, cmd, error) ? "" : error.empty() ? "?" : error;
 }
 
-TEST(CommandLine, EveryFlagSetsItsOwnFieldFromTheStartValues) {
+TEST(CommandLine, EveryFlagSetsItsOwnFieldFromTheStartValuesWithinItsRange) {
+    CommandLine cmd;
     Settings start;
     start.InputFile = "a", start.OutputFile = "b";
-    EXPECT_EQ(Parse({"a", "b"}).cmd.settings, start);
+    EXPECT_EQ(Parse({"a", "b"}, cmd), "");
+    EXPECT_EQ(cmd.settings, start);
     for (const Field& f : kFields) {
         for (const char* spelling : {f.option, f.alias}) {
             if (!spelling) continue;
             Settings expected = start;
             std::vector<std::string> args = {spelling, "a", "b"};
-            if (f.name) args.insert(args.begin() + 1, "d.bmp"), expected.*f.name = "d.bmp";
             if (f.flag) expected.*f.flag = 1;
+            if (f.name) args.insert(args.begin() + 1, "d.bmp"), expected.*f.name = "d.bmp";
             if (f.value) args.insert(args.begin() + 1, std::to_string(f.maximum));
             if (f.value) expected.*f.value = f.maximum;
-            Parsed p = Parse(args);
-            EXPECT_TRUE(p.ok && p.cmd.settings == expected) << spelling << ": " << p.error;
-            if (!f.value) continue;
-            p = Parse({std::string(f.option) + "=" + std::to_string(f.maximum + 1), "a", "b"});
-            EXPECT_EQ(p.error, std::string(f.option) + " takes a whole number from 0 to " +
-                                   std::to_string(f.maximum) + ", not '" +
-                                   std::to_string(f.maximum + 1) + "'");
+            EXPECT_EQ(Parse(args, cmd), "") << spelling;
+            EXPECT_EQ(cmd.settings, expected) << spelling;
+            if (f.value) {
+                const std::string past = "=" + std::to_string(f.maximum + 1);
+                EXPECT_NE(Parse({spelling + past, "a", "b"}, cmd), "") << spelling;
+            }
         }
     }
 }
 
 TEST(CommandLine, UsageErrors) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
+    CommandLine cmd;
+    auto range = [](const char* flag, const char* rest) {
+        return flag + std::string(" takes a whole number from ") + rest;
+    };
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "missing INPUT and OUTPUT file names"}, {{"a", "b", "c"}, "too many file names"},
         {{"--frobnicate", "a", "b"}, "unknown option --frobnicate"},
         {{"-d=x", "a", "b"}, "unknown option -d=x"}, {{"-d"}, "--dark needs a value"},
         {{"--color=1", "a", "b"}, "--color takes no value"},
-        {{"--border", "-1", "a", "b"}, "--border takes a whole number from 0 to 100, not '-1'"},
-        {{"--border", "", "a", "b"}, "--border takes a whole number from 0 to 100, not ''"},
-        {{"--border=12abc", "a", "b"}, nullptr}, {{"--border=99999999999999", "a", "b"}, nullptr},
-        {{"--noise-level", "a", "b"}, nullptr},  // a, b: the value, then too few names
+        {{"--hot-threshold", "256", "a", "b"}, range("--hot-threshold", "0 to 255, not '256'")},
+        {{"--grad-smooth=51", "a", "b"}, range("--grad-smooth", "0 to 50, not '51'")},
+        {{"--border", "-1", "a", "b"}, range("--border", "0 to 100, not '-1'")},
+        {{"--border=", "a", "b"}, range("--border", "0 to 100, not ''")},
+        {{"--border=12abc", "a", "b"}, range("--border", "0 to 100, not '12abc'")},
+        {{"--border=9999999999", "a", "b"}, range("--border", "0 to 100, not '9999999999'")},
+        {{"--noise-level", "a", "b"}, range("--noise-level", "0 to 100, not 'a'")},
         {{"-d", std::string(260, 'x'), "a", "b"}, "dark frame name is longer than 259 characters"},
-        {{std::string(260, 'x'), "b"}, "input name is longer than 259 characters"},
-        {{"--settings", "missing.ini"}, "can't read settings file missing.ini"}};
-    for (const auto& [args, error] : cases) {
-        Parsed p = Parse(args);
-        EXPECT_FALSE(p.ok) << p.error;
-        EXPECT_EQ(p.error, error ? error : p.error);
-    }
-    EXPECT_TRUE(Parse({std::string(259, 'x'), "b"}).ok);
-    Parsed p = Parse({"--", "-in.avi", "--out.avi"});  // after "--" everything is a name
-    EXPECT_EQ(p.cmd.settings.InputFile + p.cmd.settings.OutputFile, "-in.avi--out.avi");
-    EXPECT_EQ(Parse({"--help", "--bogus"}).cmd.action, CommandLine::Action::Help);
-    EXPECT_EQ(Parse({"--version", "--bogus"}).cmd.action, CommandLine::Action::Version);
-    EXPECT_TRUE(Parse({"-y", "-q", "a", "b"}).cmd.assumeYes && Parse({"-q", "a", "b"}).cmd.quiet);
+        {{"a", std::string(260, 'x')}, "output name is longer than 259 characters"},
+        {{"--settings", "missing.ini"}, "can't read settings file missing.ini"},
+        {{std::string(259, 'x'), "b"}, ""}, {{"-y", "-q", "--", "-a", "--b"}, ""}};
+    for (const auto& [args, error] : cases) EXPECT_EQ(Parse(args, cmd), error);
+    EXPECT_TRUE(cmd.assumeYes && cmd.quiet);
+    EXPECT_EQ(cmd.settings.InputFile + cmd.settings.OutputFile, "-a--b");  // all names after --
+    EXPECT_EQ(Parse({"--help", "--bogus"}, cmd), "");
+    EXPECT_EQ(cmd.action, CommandLine::Action::Help);
+    EXPECT_EQ(Parse({"--version", "--bogus"}, cmd), "");
+    EXPECT_EQ(cmd.action, CommandLine::Action::Version);
 }
 
 TEST(CommandLine, SettingsFileFirstThenFlags) {
-    Parsed p = Parse({"--border", "7", "--settings", "saved.ini"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.cmd.settings.InputFile, "from-file.avi");
-    EXPECT_EQ(p.cmd.settings.Border, 7);  // the flag wins although it came first
-    p = Parse({"--settings", "saved.ini", "x.avi", "y.avi"});
-    EXPECT_EQ(p.cmd.settings.InputFile, "x.avi");
-    EXPECT_EQ(p.cmd.settings.Border, 42);
+    CommandLine cmd;
+    EXPECT_EQ(Parse({"--border", "7", "--settings", "saved.ini"}, cmd), "");
+    EXPECT_EQ(cmd.settings.InputFile + std::to_string(cmd.settings.Border), "from-file.avi7");
+    EXPECT_EQ(Parse({"--settings", "saved.ini", "x.avi", "y.avi"}, cmd), "");
+    EXPECT_EQ(cmd.settings.InputFile + std::to_string(cmd.settings.Border), "x.avi42");
 }
 
-TEST(CommandLine, HelpListsEveryFlagWithItsRangeAndStartValue) {
-    const std::string help = UsageText();
-    for (const char* line : {"\n  -d, --dark FILE        dark frame (a BMP file)\n"
-                             "      --subtract-dark    subtract the dark frame\n",
-                             "\n      --vertical         flatten the vertical gradient\n"
-                             "      --horizontal       flatten the horizontal gradient\n",
-                             "\n      --colour, --color  process colour instead of grey\n"
-                             "      --hot-threshold N  hot pixel threshold, 0..255 (200)\n",
-                             "\n      --noise-level N    background noise, 0..100 (10)\n"
-                             "      --settings FILE    start from this settings file"})
-        EXPECT_NE(help.find(line), std::string::npos) << line;
+TEST(CommandLine, HelpListsTheFlagsWithTheirRangesAndStartValues) {
+    const std::string lines =
+        "\n\n  -d, --dark FILE        dark frame (a BMP file)\n"
+        "      --subtract-dark    subtract the dark frame\n"
+        "      --hot-pixels       repair hot pixels found in the dark frame\n"
+        "      --vertical         flatten the vertical gradient\n"
+        "      --horizontal       flatten the horizontal gradient\n"
+        "      --stretch          stretch the histogram of the output\n"
+        "      --colour, --color  process colour instead of grey\n"
+        "      --hot-threshold N  hot pixel threshold, 0..255 (200)\n"
+        "      --stretch-low N    histogram stretch low %, 0..100 (0)\n"
+        "      --stretch-high N   histogram stretch high %, 0..100 (100)\n"
+        "      --border N         border for analysis, 0..100 (15)\n"
+        "      --grad-smooth N    gradient smoothing, 0..50 (5)\n"
+        "      --noise-level N    background noise, 0..100 (10)\n"
+        "      --settings FILE    start from this settings file";
+    EXPECT_NE(UsageText().find(lines), std::string::npos) << UsageText();
 }
 
 }  // namespace
