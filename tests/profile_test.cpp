@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "settings/profile.h"
 #include "support/files.h"
 
@@ -125,7 +129,10 @@ TEST_F(Profile, WhatIsNotReadWholeIsNotSaved) {
 
     EXPECT_TRUE(ProfileDocument::Load(tmp_.file("no/such/dir.ini"), doc));
     EXPECT_FALSE(ProfileDocument::Load(tmp_.path(), doc));  // a directory
-    EXPECT_FALSE(WriteProfileString("S", "k", "v", tmp_.path()));
+    const std::string fifo = tmp_.file("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(WriteProfileString("S", "k", "v", fifo));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "settings/fields.h"
@@ -94,7 +96,10 @@ TEST_F(SettingsFile, ValuesAndNamesAreTakenAsStoredAndSavedBack) {
     ASSERT_TRUE(SaveSettings(path_, s));
     EXPECT_NE(test::ReadFileText(path_).find("INPUTFILE=/video/in put.avi\n"), std::string::npos);
     EXPECT_EQ(Load(test::ReadFileText(path_)), s);
-    EXPECT_FALSE(SaveSettings(dir_, s));  // a "file" that cannot be read is not replaced
+    const std::string fifo = tmp_.file("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // a "file" that cannot be read is not replaced
+    EXPECT_FALSE(SaveSettings(fifo, s));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST_F(SettingsFile, WhereTheFileAndTheDefaultNamesAre) {
