@@ -1,7 +1,5 @@
 #include "fuzz/fuzz_support.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
@@ -9,32 +7,30 @@ namespace kestrel::fuzz {
 
 namespace {
 
+// This process's own directory, removed with what is in it at exit. In memory where possible:
+// the settings store syncs every save to the disk.
 struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        // In memory where possible: the settings store syncs every save to the disk.
+    std::string path = [] {
+        namespace fs = std::filesystem;
         std::error_code ec;
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                               ? std::filesystem::path("/dev/shm")
-                                               : std::filesystem::temp_directory_path();
+        const fs::path base =
+            fs::is_directory("/dev/shm", ec) ? "/dev/shm" : fs::temp_directory_path();
         std::string pattern = (base / "kestrel-fuzz-XXXXXX").string();
         if (!mkdtemp(pattern.data())) Fail();
-        path = pattern;
-    }
+        return pattern;
+    }();
     ~ScratchDir() {
         std::error_code ec;
         std::filesystem::remove_all(path, ec);
     }
 };
 
-const std::string& Dir() {
-    static ScratchDir dir;
-    return dir.path;
-}
-
 }  // namespace
 
-std::string ScratchFile(const char* name) { return Dir() + "/" + name; }
+std::string ScratchFile(const char* name) {
+    static const ScratchDir dir;
+    return dir.path + "/" + name;
+}
 
 void WriteScratch(const std::string& path, const uint8_t* data, size_t size) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
