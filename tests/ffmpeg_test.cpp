@@ -157,9 +157,10 @@ TEST_P(FfmpegRead, FramesInGreyAndColourAreFfmpegsOwnDecoding) {
                 std::copy_n(c.retag, 4, &file[h.at + (h.id == "strh" ? 4 : 16)]);
         ASSERT_TRUE(test::WriteFileBytes(path, file));
         const bool wide = std::string(c.retag) == "Y16 ";
-        const std::string raw = test::RunCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=" + source +
-                                                 " -frames:v 8 -f rawvideo -pix_fmt gray" +
-                                                 (wide ? "16le -" : " -")).output;
+        const std::string raw =
+            test::RunCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=" + source +
+                             " -frames:v 8 -f rawvideo -pix_fmt gray" + (wide ? "16le -" : " -"))
+                .output;
         for (size_t i = wide; i < raw.size(); i += wide ? 2 : 1)
             want.insert(want.end(), 3, uint8_t(raw[i]));
     } else {
@@ -222,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"y16", kRaw, "-c:v rawvideo -pix_fmt gray16le", "Y16  16 top-down", "Y16 "},
         Case{"by8", kRaw, std::string(kGrey) + "Y800", "BY8  8", "BY8 "},
         Case{"bayer_bggr8", kRaw, std::string(kGrey) + "Y800", "\xBA" "BG\x08 8", "\xBA" "BG\x08"},
-        Case{"one_pixel_wide", "size=1x5:rate=5", "-c:v rawvideo -pix_fmt bgr24", "RGB 24 top-down"},
+        Case{"one_pixel_wide", "size=1x5:rate=5", "-c:v rawvideo -pix_fmt bgr24",
+             "RGB 24 top-down"},
         Case{"after_audio", kRaw,
              "-f lavfi -i sine=d=1 -map 1:a -map 0:v -c:v rawvideo -pix_fmt bgr24 -c:a pcm_u8",
              "RGB 24 top-down"},
