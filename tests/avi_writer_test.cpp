@@ -137,14 +137,15 @@ TEST(AviWriter, TheTargetIsReplacedOnlyByAFinishedFile) {
 
 // Files of every shape, each walked by the strict reader and read by ffprobe, whole and as a
 // player that knows only AVI 1.0 reads it: one segment or many, a full super index, and a disk
-// that fills up (a file size limit) at the third chunk of the first or the second segment. The
-// file keeps every chunk written before a refusal, with their indexes when there is room for
-// them; an AVIX segment whose index does not fit is dropped, since readers find its chunks only
-// through that index.
+// that fills up (a file size limit) in the first segment or at the first or third chunk of the
+// second. The file keeps every chunk written before a refusal, with their indexes when there is
+// room for them; an AVIX segment that is empty, or whose index does not fit, is dropped, since
+// readers find its chunks only through that index.
 TEST(AviWriter, FilesOfEveryShapeHoldTheChunksWritten) {
     using enum AviWriteStatus;
     const struct {
-        uint64_t segmentLimit;  // 0: 1 GiB; 8000: 3 chunks in the first segment, then 7
+        uint64_t segmentLimit;  // 0: 1 GiB; 8000: 3 chunks in the first segment, then 7;
+                                // 12130: 7, then 11, and one more chunk without its indexes
         int chunks;             // written until one is refused
         AviWriteStatus last;    // what the last one written gave
         int refusedAt;          // a disk full at this chunk, with `room` left from its start
@@ -152,9 +153,10 @@ TEST(AviWriter, FilesOfEveryShapeHoldTheChunksWritten) {
         int kept;
         bool idx1;
     } shapes[] = {
-        {12000, 50, Ok, -1, 0, 50, true},         {1, 258, SizeLimit, -1, 0, 256, true},
+        {12130, 50, Ok, -1, 0, 50, true},         {1, 258, SizeLimit, -1, 0, 256, true},
         {0, 30, CannotWrite, 2, 500, 2, true},    {0, 30, CannotWrite, 2, 20, 2, false},
-        {8000, 30, CannotWrite, 5, 500, 5, true}, {8000, 30, CannotWrite, 5, 20, 3, true}};
+        {8000, 30, CannotWrite, 5, 500, 5, true}, {8000, 30, CannotWrite, 5, 20, 3, true},
+        {8000, 30, CannotWrite, 3, 500, 3, true}};
     for (const auto& k : shapes) {
         SCOPED_TRACE(testing::Message() << k.segmentLimit << " " << k.refusedAt << " " << k.room);
         TempDir dir;
@@ -171,12 +173,14 @@ TEST(AviWriter, FilesOfEveryShapeHoldTheChunksWritten) {
             return w.finish() == Ok ? int(w.chunksWritten()) : 104;
         };
         AviLayout avi;
+        size_t segments = 0;  // of a file cut short
         if (k.refusedAt < 0) {
             ASSERT_EQ(write(k.chunks, k.last), k.kept);
         } else {
             ASSERT_EQ(write(12, Ok), 12);
             ASSERT_TRUE(ReadAviFile(path, avi));
             ASSERT_EQ(avi.firstSegmentFrames, k.segmentLimit ? 3u : 12u);
+            segments = avi.firstSegmentFrames < size_t(k.kept) ? 2 : 1;
             const uint64_t limit = avi.frames[size_t(k.refusedAt)].data - 8 + k.room;
             ASSERT_EQ(
                 test::ExitCodeUnderFileSizeLimit(limit, [&] { return write(k.chunks, k.last); }),
@@ -199,6 +203,7 @@ TEST(AviWriter, FilesOfEveryShapeHoldTheChunksWritten) {
         for (uint64_t at = 0; at < avi.bytes.size(); at += sizes.back())
             sizes.push_back(8 + avi.u32(at + 4));
         EXPECT_EQ(sizes.size(), avi.segments);
+        EXPECT_TRUE(segments == 0 || avi.segments == segments);
         for (size_t s = 0; k.segmentLimit > 1 && s < sizes.size(); ++s) {
             EXPECT_LE(sizes[s], k.segmentLimit) << s;
             EXPECT_TRUE(s + 1 == sizes.size() || sizes[s] + 1016 + (s ? 0 : 16) > k.segmentLimit);

@@ -30,29 +30,31 @@ TEST(WriteFaults, OutputsThroughALinkToAPrivateFileKeepTheLinkAndTheMode) {
     TempDir dir;
     ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), kWidth, kHeight, 3));
     fs::create_directory(dir.file("private"));
+    fs::create_directory(dir.file("links"));
     const struct {
         const char* name;
         std::string command;
         const char* contents;  // a part of the new file
     } cases[] = {
-        {"out.avi", Batch("-y in.avi out.avi"), "AVI LIST"},
-        {"Kestrel.ini", Batch("--save-settings Kestrel.ini -y in.avi other.avi"), "[Values]"},
-        {"dark.bmp", ShellQuote(KESTREL_SYNTH_PATH) + " --frames 1 --dark dark.bmp", "BM"},
+        {"out.avi", Batch("-y in.avi links/out.avi"), "AVI LIST"},
+        {"Kestrel.ini", Batch("--save-settings links/Kestrel.ini -y in.avi x.avi"), "[Values]"},
+        {"dark.bmp", ShellQuote(KESTREL_SYNTH_PATH) + " --frames 1 --dark links/dark.bmp", "BM"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string target = "private/" + std::string(c.name);
-        ASSERT_TRUE(test::WriteFileText(dir.file(target), "old"));
-        fs::permissions(dir.file(target), fs::perms::owner_read | fs::perms::owner_write);
-        fs::create_symlink(target, dir.file(c.name));
+        // A link relative to its own folder, not to where the program runs.
+        const std::string target = dir.file("private/") + c.name,
+                          link = "../private/" + std::string(c.name);
+        ASSERT_TRUE(test::WriteFileText(target, "old"));
+        fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_symlink(link, dir.file("links/") + c.name);
         const auto ran = RunCommand("cd " + ShellQuote(dir.path()) + " && " + c.command + " 2>&1");
         EXPECT_EQ(ran.status, 0) << ran.output;
-        EXPECT_EQ(fs::read_symlink(dir.file(c.name)), target);
-        EXPECT_EQ(fs::status(dir.file(target)).permissions(),
-                  fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_NE(ReadFileText(dir.file(target)).find(c.contents), std::string::npos);
+        EXPECT_EQ(fs::read_symlink(dir.file("links/") + c.name), link);
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_NE(ReadFileText(target).find(c.contents), std::string::npos);
     }
-    EXPECT_EQ(test::CountFrames(dir.file("out.avi")), 3u);
+    EXPECT_EQ(test::CountFrames(dir.file("links/out.avi")), 3u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("private")), {}), 3);
 }
 
