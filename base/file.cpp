@@ -1,24 +1,34 @@
 #include "base/file.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#else
+#include <cerrno>
+#include <system_error>
+
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace kestrel {
+
+std::string SystemReason(int error) {
+    return error != 0 ? std::generic_category().message(error) : "the system gave no reason";
+}
+
+bool File::noted(bool ok) {
+    if (!ok) error_ = f_ ? errno : EBADF;
+    return ok;
+}
 
 bool File::open(const std::string& path, Mode mode) {
     close();
     const char* how = mode == Mode::Read ? "rb" : mode == Mode::CreateNew ? "wbx" : "r+b";
     f_ = std::fopen(path.c_str(), how);
+    if (!f_) error_ = errno;
     return f_ != nullptr;
 }
 
 bool File::close() {
     if (!f_) return true;
-    bool ok = std::fclose(f_) == 0;
+    const bool ok = std::fclose(f_) == 0;
+    if (!ok) error_ = errno;
     f_ = nullptr;
     return ok;
 }
@@ -26,67 +36,35 @@ bool File::close() {
 size_t File::read(void* out, size_t n) { return f_ ? std::fread(out, 1, n, f_) : 0; }
 
 bool File::write(const void* data, size_t n) {
-    return f_ && (n == 0 || std::fwrite(data, 1, n, f_) == n);
+    return noted(f_ && (n == 0 || std::fwrite(data, 1, n, f_) == n));
 }
 
 bool File::seek(uint64_t offset) {
-    if (!f_ || offset > uint64_t(INT64_MAX)) return false;
-#if defined(_WIN32)
-    return _fseeki64(f_, int64_t(offset), SEEK_SET) == 0;
-#else
-    return fseeko(f_, off_t(offset), SEEK_SET) == 0;
-#endif
+    return noted(f_ && offset <= uint64_t(INT64_MAX) && fseeko(f_, off_t(offset), SEEK_SET) == 0);
 }
 
 uint64_t File::tell() {
     if (!f_) return 0;
-#if defined(_WIN32)
-    int64_t p = _ftelli64(f_);
-#else
-    int64_t p = ftello(f_);
-#endif
+    const off_t p = ftello(f_);
     return p < 0 ? 0 : uint64_t(p);
 }
 
-bool File::flush() { return f_ && std::fflush(f_) == 0; }
+bool File::flush() { return noted(f_ && std::fflush(f_) == 0); }
 
 int64_t File::size() {
     if (!f_) return -1;
-#if defined(_WIN32)
-    int64_t here = _ftelli64(f_);
-    if (here < 0 || _fseeki64(f_, 0, SEEK_END) != 0) return -1;
-    int64_t end = _ftelli64(f_);
-    _fseeki64(f_, here, SEEK_SET);
-#else
-    off_t here = ftello(f_);
+    const off_t here = ftello(f_);
     if (here < 0 || fseeko(f_, 0, SEEK_END) != 0) return -1;
-    off_t end = ftello(f_);
+    const off_t end = ftello(f_);
     fseeko(f_, here, SEEK_SET);
-#endif
     return end;
 }
 
 bool File::truncate(uint64_t length) {
-    if (!f_ || std::fflush(f_) != 0) return false;
-#if defined(_WIN32)
-    return _chsize_s(_fileno(f_), int64_t(length)) == 0;
-#else
-    return ftruncate(fileno(f_), off_t(length)) == 0;
-#endif
+    return noted(f_ && std::fflush(f_) == 0 && ftruncate(fileno(f_), off_t(length)) == 0);
 }
 
-bool File::sync() {
-    if (!f_ || std::fflush(f_) != 0) return false;
-#if defined(_WIN32)
-    return _commit(_fileno(f_)) == 0;
-#else
-    return fsync(fileno(f_)) == 0;
-#endif
-}
-
-}  // namespace kestrel
-
-namespace kestrel {
+bool File::sync() { return noted(f_ && std::fflush(f_) == 0 && fsync(fileno(f_)) == 0); }
 
 void File::startWriteback(uint64_t offset, uint64_t length) {
 #if defined(__linux__)

@@ -1,5 +1,5 @@
 // A file handle with 64-bit offsets and one owner. Reads report how many bytes really came, so
-// that callers never use bytes that are not there.
+// that callers never use bytes that are not there; a failed call leaves the system's reason.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,9 @@
 #include <string>
 
 namespace kestrel {
+
+// The system's words for an errno value ("No space left on device").
+std::string SystemReason(int error);
 
 class File {
 public:
@@ -16,11 +19,12 @@ public:
     ~File() { close(); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept : f_(other.f_) { other.f_ = nullptr; }
+    File(File&& other) noexcept : f_(other.f_), error_(other.error_) { other.f_ = nullptr; }
     File& operator=(File&& other) noexcept {
         if (this != &other) {
             close();
             f_ = other.f_;
+            error_ = other.error_;
             other.f_ = nullptr;
         }
         return *this;
@@ -49,8 +53,17 @@ public:
     // final sync() of a long file has little left to do. Only a hint; a no-op where unsupported.
     void startWriteback(uint64_t offset, uint64_t length);
 
+    // The system's error number of the last call that failed (EEXIST, ENOSPC, ...); 0 before.
+    int error() const { return error_; }
+    std::string reason() const { return SystemReason(error_); }
+    // The descriptor beneath, for the calls the C library does not wrap (fchmod); -1 when closed.
+    int descriptor() const { return f_ ? fileno(f_) : -1; }
+
 private:
+    bool noted(bool ok);  // returns ok; keeps errno when it is false
+
     std::FILE* f_ = nullptr;
+    int error_ = 0;
 };
 
 }  // namespace kestrel

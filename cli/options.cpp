@@ -1,37 +1,23 @@
 #include "cli/options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <iterator>
 #include <optional>
+
+#include "settings/fields.h"
 
 namespace kestrel {
 
 namespace {
 
-struct Switch {
-    const char* name;
-    uint8_t Settings::*field;
-};
-const Switch kSwitches[] = {
-    {"--subtract-dark", &Settings::SubDark}, {"--hot-pixels", &Settings::Hot},
-    {"--vertical", &Settings::Vert},         {"--horizontal", &Settings::Horiz},
-    {"--stretch", &Settings::Stretch},       {"--colour", &Settings::Colour},
-    {"--color", &Settings::Colour},
-};
-
-// The same ranges the Advanced Setup dialog keeps.
-struct Value {
-    const char* name;
-    int32_t Settings::*field;
-    int32_t min, max;
-};
-const Value kValues[] = {
-    {"--hot-threshold", &Settings::HotThreshold, 0, 255},
-    {"--stretch-low", &Settings::StretchLow, 0, 100},
-    {"--stretch-high", &Settings::StretchHigh, 0, 100},
-    {"--border", &Settings::Border, 0, 100},
-    {"--grad-smooth", &Settings::GradSmooth, 0, 50},
-    {"--noise-level", &Settings::NoiseLevel, 0, 100},
-};
+// The field that `arg` names by its option or the other spelling of it.
+const Field* FieldOfOption(const std::string& arg) {
+    for (const Field& f : kFields)
+        if (f.option && (arg == f.option || (f.alias && arg == f.alias))) return &f;
+    return nullptr;
+}
 
 // Plain decimal digits only; anything else, or a number past the range, is refused.
 std::optional<int32_t> ParseValue(const std::string& text, int32_t min, int32_t max) {
@@ -45,11 +31,26 @@ std::optional<int32_t> ParseValue(const std::string& text, int32_t min, int32_t 
     return v;
 }
 
-bool NameFits(const std::string& name, const char* what, std::string& error) {
+bool NameFits(const std::string& name, const std::string& what, std::string& error) {
     if (name.size() <= kMaxNameChars) return true;
-    error = std::string(what) + " name is longer than " + std::to_string(kMaxNameChars) +
+    error = what + " name is longer than " + std::to_string(kMaxNameChars) +
             " characters";
     return false;
+}
+
+// "  -d, --dark FILE        dark frame (a BMP file)": the description from column 25 on.
+std::string HelpLine(const Field& f) {
+    const bool shortAlias = f.alias && f.alias[1] != '-';
+    std::string line = shortAlias ? "  " + std::string(f.alias) + ", " : std::string(6, ' ');
+    line += f.option;
+    if (f.alias && !shortAlias) line += std::string(", ") + f.alias;
+    line += f.name ? " FILE" : f.value ? " N" : "";
+    line.resize(std::max(line.size(), size_t(23)), ' ');
+    line += std::string("  ") + f.help;
+    if (f.value)
+        line += ", " + std::to_string(f.minimum) + ".." + std::to_string(f.maximum) + " (" +
+                std::to_string(f.start) + ")";
+    return line + '\n';
 }
 
 }  // namespace
@@ -59,7 +60,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
     out = CommandLine{};
     std::vector<std::string> positional;
     // Flags are applied after the settings file, whatever their order on the line.
-    std::vector<std::pair<std::string, std::string>> flags;
+    struct Flag {
+        const Field* field;
+        std::string arg, value;
+    };
+    std::vector<Flag> flags;
 
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -78,12 +83,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
             arg = arg.substr(0, eq);
             hasInlineValue = true;
         }
-        if (arg == "-d") arg = "--dark";
+        // A short form is its long one, in messages too.
+        const Field* field = FieldOfOption(arg);
+        if (field && arg[1] != '-') arg = field->option;
         if (arg == "-y") arg = "--yes";
         if (arg == "-q") arg = "--quiet";
 
-        bool takesValue = arg == "--dark" || arg == "--settings" || arg == "--save-settings";
-        for (const Value& v : kValues) takesValue = takesValue || arg == v.name;
+        bool takesValue =
+            arg == "--settings" || arg == "--save-settings" || (field && !field->flag);
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
@@ -111,15 +118,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
             out.settingsFile = value;
         } else if (arg == "--save-settings") {
             out.saveSettingsFile = value;
+        } else if (field) {
+            flags.push_back({field, arg, value});
         } else {
-            bool known = arg == "--dark";
-            for (const Switch& s : kSwitches) known = known || arg == s.name;
-            for (const Value& v : kValues) known = known || arg == v.name;
-            if (!known) {
-                error = "unknown option " + arg;
-                return false;
-            }
-            flags.emplace_back(arg, value);
+            error = "unknown option " + arg;
+            return false;
         }
     }
 
@@ -128,23 +131,23 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
         return false;
     }
 
-    for (const auto& [name, value] : flags) {
-        if (name == "--dark") {
-            if (!NameFits(value, "dark frame", error)) return false;
-            out.settings.DarkFrame = value;
-            continue;
-        }
-        for (const Switch& s : kSwitches)
-            if (name == s.name) out.settings.*s.field = 1;
-        for (const Value& v : kValues) {
-            if (name != v.name) continue;
-            std::optional<int32_t> n = ParseValue(value, v.min, v.max);
+    for (const auto& [f, name, value] : flags) {
+        if (f->name) {
+            // "Dark frame" names itself "dark frame" in the middle of a message.
+            std::string what = f->label;
+            what[0] = char(std::tolower(uint8_t(what[0])));
+            if (!NameFits(value, what, error)) return false;
+            out.settings.*f->name = value;
+        } else if (f->flag) {
+            out.settings.*f->flag = 1;
+        } else {
+            std::optional<int32_t> n = ParseValue(value, f->minimum, f->maximum);
             if (!n) {
-                error = name + " takes a whole number from " + std::to_string(v.min) + " to " +
-                        std::to_string(v.max) + ", not '" + value + "'";
+                error = name + " takes a whole number from " + std::to_string(f->minimum) +
+                        " to " + std::to_string(f->maximum) + ", not '" + value + "'";
                 return false;
             }
-            out.settings.*v.field = *n;
+            out.settings.*f->value = *n;
         }
     }
 
@@ -163,23 +166,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
 }
 
 std::string UsageText() {
-    return "Usage: kestrel-batch [options] INPUT OUTPUT\n"
-           "Corrects every frame of the AVI video INPUT and writes it to OUTPUT as an\n"
-           "uncompressed 24-bit AVI file.\n"
-           "\n"
-           "  -d, --dark FILE        dark frame (a BMP file)\n"
-           "      --subtract-dark    subtract the dark frame\n"
-           "      --hot-pixels       repair hot pixels found in the dark frame\n"
-           "      --vertical         flatten the vertical gradient\n"
-           "      --horizontal       flatten the horizontal gradient\n"
-           "      --stretch          stretch the histogram of the output\n"
-           "      --colour, --color  process colour instead of grey\n"
-           "      --hot-threshold N  hot pixel threshold, 0..255 (200)\n"
-           "      --stretch-low N    histogram stretch low %, 0..100 (0)\n"
-           "      --stretch-high N   histogram stretch high %, 0..100 (100)\n"
-           "      --border N         border for analysis, 0..100 (15)\n"
-           "      --grad-smooth N    gradient smoothing, 0..50 (5)\n"
-           "      --noise-level N    background noise, 0..100 (10)\n"
+    std::string text =
+        "Usage: kestrel-batch [options] INPUT OUTPUT\n"
+        "Corrects every frame of the AVI video INPUT and writes it to OUTPUT as an\n"
+        "uncompressed 24-bit AVI file.\n"
+        "\n";
+    for (int line = 1;; ++line) {
+        auto f = std::find_if(std::begin(kFields), std::end(kFields),
+                              [line](const Field& f) { return f.helpLine == line; });
+        if (f == std::end(kFields)) break;
+        text += HelpLine(*f);
+    }
+    return text +
            "      --settings FILE    start from this settings file instead of the defaults;\n"
            "                         INPUT and OUTPUT may then be left out\n"
            "      --save-settings FILE  write the settings this run used to FILE\n"

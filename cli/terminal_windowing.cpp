@@ -38,26 +38,26 @@ int TerminalWindowing::Interrupted() { return int(g_interrupted); }
 TerminalWindowing::TerminalWindowing(bool assumeYes, bool quiet)
     : assumeYes_(assumeYes), quiet_(quiet), progressOnTerminal_(!quiet && isatty(2)) {}
 
-int TerminalWindowing::messageBox(const std::string& text, const std::string& caption,
+Pressed TerminalWindowing::messageBox(const std::string& text, const std::string& caption,
                                   Buttons buttons, Owner) {
     if (buttons == Buttons::YesNo) {
-        if (assumeYes_) return kIdYes;
+        if (assumeYes_) return Pressed::Yes;
         if (isatty(0) && isatty(2)) {
             std::cerr << text << " [y/N] " << std::flush;
             std::string answer;
             std::getline(std::cin, answer);
             if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes")
-                return kIdYes;
+                return Pressed::Yes;
         } else {
             std::cerr << caption << ": " << text << " No (use --yes to overwrite)\n";
         }
         overwriteRefused_ = true;
-        return kIdNo;
+        return Pressed::No;
     }
     if (progressOnTerminal_ && framesShown_ > 0) std::cerr << '\n';
     std::cerr << caption << ": " << text << '\n';
     if (caption == "Error") errorShown_ = true;
-    return kIdOk;
+    return Pressed::Ok;
 }
 
 bool TerminalWindowing::escapeDown() { return Interrupted() != 0; }

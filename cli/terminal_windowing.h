@@ -13,9 +13,9 @@ class TerminalWindowing final : public Windowing {
 public:
     TerminalWindowing(bool assumeYes, bool quiet);
 
-    int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
+    Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
                    Owner owner) override;
-    int setupDialog() override { return kIdOk; }  // the command line has set everything
+    Pressed setupDialog() override { return Pressed::Ok; }  // the command line has set everything
     bool escapeDown() override;
     bool drainUntilCommand() override { return false; }
     void clearPreview() override {}

@@ -1,12 +1,13 @@
 #include "corrections/gradient.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
+
+#include "corrections/vectors.h"
 
 namespace kestrel {
 namespace {
@@ -86,36 +87,14 @@ void NextRule(int32_t m, int64_t noise, uint8_t& threshold, uint8_t& substitute)
 // The estimate runs over a block of lines side by side, one lane each, stored lane-major
 // (sample t of lane l at plane[t * stride + l]), so that every step works on whole vector
 // registers: 16 bytes for the samples, 8 x 16 bits for the window sums (at most 30 x 255).
-// The compiler's generic vectors give SSE2 on x86-64, NEON on ARM, plain code elsewhere.
 constexpr int32_t kBlockLanes = 32;
-using Bytes = uint8_t __attribute__((vector_size(16)));
-using Words = int16_t __attribute__((vector_size(16)));
-using UWords = uint16_t __attribute__((vector_size(16)));
-constexpr int32_t kByteLanes = int32_t(sizeof(Bytes));
 constexpr int32_t kBlockVectors = kBlockLanes / kByteLanes;
 static_assert(kBlockLanes % kByteLanes == 0);
-// Widening pairs each byte with a zero byte above it, which is a 16-bit lane on a little-endian
-// machine.
-static_assert(std::endian::native == std::endian::little);
 
-inline Bytes LoadBytes(const uint8_t* p) {
-    Bytes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void StoreBytes(uint8_t* p, Bytes v) { std::memcpy(p, &v, sizeof v); }
-inline Words Low(Bytes v) {
-    return Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6,
-                                         22, 7, 23));
-}
-inline Words High(Bytes v) {
-    return Words(__builtin_shufflevector(v, Bytes{}, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29,
-                                         14, 30, 15, 31));
-}
-inline Bytes Counted(Bytes v, Bytes threshold, Bytes substitute) {
+inline U8x16 Counted(U8x16 v, U8x16 threshold, U8x16 substitute) {
     return v >= threshold ? substitute : v;
 }
-inline Words Min(Words a, Words b) { return a < b ? a : b; }
+inline I16x8 Min(I16x8 a, I16x8 b) { return a < b ? a : b; }
 
 // The 8 passes of the estimate for one block of kBlockLanes lines; positions count from the
 // first window's start. The running sums stay in registers for the whole pass.
@@ -127,20 +106,20 @@ void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, 
     const size_t back = size_t(windows.size) * stride;
     const int32_t end = windows.last - windows.first + windows.size;
     for (int32_t pass = 1; pass <= kEstimatePasses; ++pass) {
-        Bytes thr[kBlockVectors], sub[kBlockVectors];
+        U8x16 thr[kBlockVectors], sub[kBlockVectors];
 #pragma GCC unroll 4
         for (int32_t v = 0; v < kBlockVectors; ++v) {
-            thr[v] = LoadBytes(threshold + v * kByteLanes);
-            sub[v] = LoadBytes(substitute + v * kByteLanes);
+            thr[v] = LoadU8x16(threshold + v * kByteLanes);
+            sub[v] = LoadU8x16(substitute + v * kByteLanes);
         }
-        Words sum[2 * kBlockVectors] = {}, least[2 * kBlockVectors];
+        I16x8 sum[2 * kBlockVectors] = {}, least[2 * kBlockVectors];
         for (int32_t t = 0; t < windows.size; ++t) {
             const uint8_t* in = plane + size_t(t) * stride;
 #pragma GCC unroll 4
             for (int32_t v = 0; v < kBlockVectors; ++v) {
-                const Bytes c = Counted(LoadBytes(in + v * kByteLanes), thr[v], sub[v]);
-                sum[2 * v] += Low(c);
-                sum[2 * v + 1] += High(c);
+                const U8x16 c = Counted(LoadU8x16(in + v * kByteLanes), thr[v], sub[v]);
+                sum[2 * v] += I16x8(WidenLow(c));
+                sum[2 * v + 1] += I16x8(WidenHigh(c));
             }
         }
         std::copy_n(sum, 2 * kBlockVectors, least);
@@ -149,10 +128,10 @@ void EstimateBlock(const uint8_t* plane, size_t stride, const Windows& windows, 
             const uint8_t* out = in - back;
 #pragma GCC unroll 4
             for (int32_t v = 0; v < kBlockVectors; ++v) {
-                const Bytes a = Counted(LoadBytes(in + v * kByteLanes), thr[v], sub[v]);
-                const Bytes d = Counted(LoadBytes(out + v * kByteLanes), thr[v], sub[v]);
-                sum[2 * v] += Low(a) - Low(d);
-                sum[2 * v + 1] += High(a) - High(d);
+                const U8x16 a = Counted(LoadU8x16(in + v * kByteLanes), thr[v], sub[v]);
+                const U8x16 d = Counted(LoadU8x16(out + v * kByteLanes), thr[v], sub[v]);
+                sum[2 * v] += I16x8(WidenLow(a) - WidenLow(d));
+                sum[2 * v + 1] += I16x8(WidenHigh(a) - WidenHigh(d));
                 least[2 * v] = Min(least[2 * v], sum[2 * v]);
                 least[2 * v + 1] = Min(least[2 * v + 1], sum[2 * v + 1]);
             }
@@ -218,22 +197,20 @@ std::vector<int32_t> Estimate(const uint8_t* src, size_t lineStride, size_t posS
 // Four perfect shuffles (vector i interleaved with vector i + 8, bytes taken alternately)
 // transpose a 16 x 16 byte matrix: each one rotates the bits of (vector, position) by one.
 void Transpose16(const uint8_t* src, size_t srcStride, uint8_t* dst, size_t dstStride) {
-    Bytes v[kByteLanes];
+    U8x16 v[kByteLanes];
 #pragma GCC unroll 16
-    for (int32_t i = 0; i < kByteLanes; ++i) v[i] = LoadBytes(src + size_t(i) * srcStride);
+    for (int32_t i = 0; i < kByteLanes; ++i) v[i] = LoadU8x16(src + size_t(i) * srcStride);
     for (int32_t round = 0; round < 4; ++round) {
-        Bytes n[kByteLanes];
+        U8x16 n[kByteLanes];
 #pragma GCC unroll 8
         for (int32_t i = 0; i < kByteLanes / 2; ++i) {
-            n[2 * i] = __builtin_shufflevector(v[i], v[i + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5,
-                                               21, 6, 22, 7, 23);
-            n[2 * i + 1] = __builtin_shufflevector(v[i], v[i + 8], 8, 24, 9, 25, 10, 26, 11, 27, 12,
-                                                   28, 13, 29, 14, 30, 15, 31);
+            n[2 * i] = InterleaveLow(v[i], v[i + 8]);
+            n[2 * i + 1] = InterleaveHigh(v[i], v[i + 8]);
         }
         std::copy_n(n, kByteLanes, v);
     }
 #pragma GCC unroll 16
-    for (int32_t i = 0; i < kByteLanes; ++i) StoreBytes(dst + size_t(i) * dstStride, v[i]);
+    for (int32_t i = 0; i < kByteLanes; ++i) Store(dst + size_t(i) * dstStride, v[i]);
 }
 
 // Rows turned into lanes: block[q * kBlockLanes + r] = byte q of row r, for `bytes` bytes of
@@ -322,26 +299,16 @@ std::vector<int32_t> ScaleFactors(std::vector<int32_t>& profile) {
 inline uint16_t HighPart(int32_t factor) { return uint16_t(factor >= 65536 ? 256 : factor >> 8); }
 inline uint16_t LowPart(int32_t factor) { return uint16_t(factor >= 65536 ? 0 : factor & 255); }
 
-inline UWords LoadWords(const uint16_t* p) {
-    UWords v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline UWords ScaledWords(UWords v, UWords high, UWords low) {
-    const UWords r = v * high + ((v * low) >> 8);
-    return r < 255 ? r : UWords{} + 255;
-}
-inline Bytes Narrow(UWords a, UWords b) {
-    return __builtin_shufflevector(Bytes(a), Bytes(b), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22,
-                                   24, 26, 28, 30);
+inline U16x8 ScaledWords(U16x8 v, U16x8 high, U16x8 low) {
+    const U16x8 r = v * high + ((v * low) >> 8);
+    return r < 255 ? r : U16x8{} + 255;
 }
 // 16 samples at p, sample i by the factor split at high[i], low[i].
 inline void Scale16(uint8_t* p, const uint16_t* high, const uint16_t* low) {
     constexpr int32_t kHalf = kByteLanes / 2;
-    const Bytes v = LoadBytes(p);
-    StoreBytes(
-        p, Narrow(ScaledWords(UWords(Low(v)), LoadWords(high), LoadWords(low)),
-                  ScaledWords(UWords(High(v)), LoadWords(high + kHalf), LoadWords(low + kHalf))));
+    const U8x16 v = LoadU8x16(p);
+    Store(p, NarrowLow(ScaledWords(WidenLow(v), LoadU16x8(high), LoadU16x8(low)),
+                       ScaledWords(WidenHigh(v), LoadU16x8(high + kHalf), LoadU16x8(low + kHalf))));
 }
 
 // Per-sample factors along a row, split once for all the rows they scale.

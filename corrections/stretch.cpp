@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "corrections/vectors.h"
 
 namespace kestrel {
 namespace {
@@ -73,10 +74,6 @@ int64_t CountRegion(const Image& frame, int64_t border, Histogram& hist) {
 // scale 256 over 0..255 is the identity. In 16-bit lanes with the scale split in two:
 // (u x scale) >> 8 = u x (scale >> 8) + ((u x (scale & 255)) >> 8), each part within 16 bits
 // since u <= 255 and scale <= 65280. Scale x (white - black) <= 65280 keeps results in a byte.
-using Bytes = uint8_t __attribute__((vector_size(16)));
-using Words = uint16_t __attribute__((vector_size(16)));
-static_assert(std::endian::native == std::endian::little);  // a byte and a zero make a word
-
 void MapBytes(std::vector<uint8_t>& pixels, int32_t black, int32_t white, int32_t scale,
               bool invert) {
     const int32_t top = std::min(white, kLevels - 1);  // a white point of 256 clamps nothing
@@ -84,26 +81,18 @@ void MapBytes(std::vector<uint8_t>& pixels, int32_t black, int32_t white, int32_
         const int32_t out = ((std::clamp(v, black, top) - black) * scale) >> 8;
         return uint8_t(invert ? 255 - out : out);
     };
-    const Bytes lo = Bytes{} + uint8_t(black), hi = Bytes{} + uint8_t(top);
-    const Bytes flip = invert ? ~Bytes{} : Bytes{};
-    const Words high = Words{} + uint16_t(scale >> 8), low = Words{} + uint16_t(scale & 255);
-    auto scaled = [&](Words u) { return u * high + ((u * low) >> 8); };
+    const U8x16 lo = U8x16{} + uint8_t(black), hi = U8x16{} + uint8_t(top);
+    const U8x16 flip = invert ? ~U8x16{} : U8x16{};
+    const U16x8 high = U16x8{} + uint16_t(scale >> 8), low = U16x8{} + uint16_t(scale & 255);
+    auto scaled = [&](U16x8 u) { return u * high + ((u * low) >> 8); };
     uint8_t* p = pixels.data();
     const size_t n = pixels.size();
     size_t k = 0;
-    for (; k + sizeof(Bytes) <= n; k += sizeof(Bytes)) {
-        Bytes v;
-        std::memcpy(&v, p + k, sizeof v);
+    for (; k + kByteLanes <= n; k += kByteLanes) {
+        U8x16 v = LoadU8x16(p + k);
         v = v < lo ? lo : v;
         v = (v > hi ? hi : v) - lo;
-        const Words a = scaled(Words(__builtin_shufflevector(v, Bytes{}, 0, 16, 1, 17, 2, 18, 3, 19,
-                                                             4, 20, 5, 21, 6, 22, 7, 23)));
-        const Words b = scaled(Words(__builtin_shufflevector(v, Bytes{}, 8, 24, 9, 25, 10, 26, 11,
-                                                             27, 12, 28, 13, 29, 14, 30, 15, 31)));
-        v = __builtin_shufflevector(Bytes(a), Bytes(b), 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22,
-                                    24, 26, 28, 30) ^
-            flip;
-        std::memcpy(p + k, &v, sizeof v);
+        Store(p + k, NarrowLow(scaled(WidenLow(v)), scaled(WidenHigh(v))) ^ flip);
     }
     for (; k < n; ++k) p[k] = map(p[k]);
 }

@@ -32,7 +32,7 @@ AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner) {
     auto* picture = new QLabel(this);
     picture->setObjectName("icon");
     picture->setPixmap(QPixmap(":/icons/107-32.png"));
-    auto* version = new QLabel("Kestrel Version 1.3", this);
+    auto* version = new QLabel("Kestrel Version " KESTREL_VERSION, this);
     auto* purpose = new QLabel("Batch processor for long exposure AVI files", this);
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("ok");

@@ -1,7 +1,8 @@
-// The Advanced Setup dialog: the six numeric values, clamped into their ranges on OK.
+// The Advanced Setup dialog: the numeric values, clamped into their ranges on OK.
 #pragma once
 
-#include <array>
+#include <utility>
+#include <vector>
 
 #include <QDialog>
 
@@ -10,6 +11,11 @@
 class QLineEdit;
 
 namespace kestrel {
+
+struct Field;
+
+// The object name of a field's widget, by which tests find it: its key, begun in lower case.
+QString ObjectName(const Field& f);
 
 class AdvancedDialog : public QDialog {
 public:
@@ -20,7 +26,7 @@ public:
 
 private:
     Settings& settings_;
-    std::array<QLineEdit*, 6> fields_{};
+    std::vector<std::pair<const Field*, QLineEdit*>> fields_;  // the value rows of kFields
 };
 
 }  // namespace kestrel

@@ -7,7 +7,7 @@ MessageBoxHookFn& MessageBoxHook() {
     return hook;
 }
 
-int ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+Pressed ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    Buttons buttons, QMessageBox::Icon icon) {
     if (MessageBoxHook()) return MessageBoxHook()(owner, text, caption, buttons);
     bool yesNo = buttons == Buttons::YesNo;
@@ -16,8 +16,8 @@ int ShowMessageBox(QWidget* owner, const std::string& text, const std::string& c
     box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
     if (!owner) box.setWindowModality(Qt::ApplicationModal);
     int pressed = box.exec();
-    if (!yesNo) return kIdOk;
-    return pressed == QMessageBox::Yes ? kIdYes : kIdNo;
+    if (!yesNo) return Pressed::Ok;
+    return pressed == QMessageBox::Yes ? Pressed::Yes : Pressed::No;
 }
 
 }  // namespace kestrel

@@ -13,12 +13,12 @@ class QWidget;
 namespace kestrel {
 
 // When set, takes the place of the box and returns the button "pressed".
-using MessageBoxHookFn = std::function<int(QWidget* owner, const std::string& text,
+using MessageBoxHookFn = std::function<Pressed(QWidget* owner, const std::string& text,
                                            const std::string& caption, Buttons buttons)>;
 MessageBoxHookFn& MessageBoxHook();
 
-// Modal; kIdOk, kIdYes or kIdNo.
-int ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+// Modal; the button pressed.
+Pressed ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                    Buttons buttons, QMessageBox::Icon icon);
 
 }  // namespace kestrel

@@ -5,8 +5,6 @@
 
 #include <QPainter>
 
-#include "io/frame_source.h"
-
 namespace kestrel {
 
 void CopyToPreview(const Image& image, QImage& bitmap) {
@@ -36,6 +34,11 @@ void PreviewWidget::clear() {
     if (!bitmap_.isNull()) bitmap_.fill(0);
 }
 
+void PreviewWidget::showFrame(const Image& frame) {
+    frame_ = &frame;
+    repaint();
+}
+
 void PreviewWidget::paintEvent(QPaintEvent*) {
     // Made anew only when the client rectangle changed, so a frame's paint allocates nothing.
     if (bitmap_.isNull() || rect() != bitmapRect_) {
@@ -51,7 +54,7 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
         }
     }
     if (bitmap_.isNull()) return;
-    CopyToPreview(ImageBuffer(), bitmap_);
+    if (frame_) CopyToPreview(*frame_, bitmap_);
     QPainter painter(this);
     painter.drawImage(0, 0, bitmap_);
 }

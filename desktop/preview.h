@@ -1,5 +1,5 @@
-// The main window's client area: a bitmap of its size into which the current frame is copied
-// at every paint.
+// The main window's client area: a bitmap of its size into which the frame last shown is
+// copied at every paint.
 #pragma once
 
 #include <QImage>
@@ -21,6 +21,11 @@ public:
     // Blackens the bitmap, if there is one; the black shows at the next paint.
     void clear();
 
+    // Paints `frame` at once, and again at every later paint, so it must outlive the next
+    // showFrame(): the batch run hands over the ImageBuffer, which outlives the run so that
+    // the last frame is still repainted after it.
+    void showFrame(const Image& frame);
+
     QImage& bitmap() { return bitmap_; }
 
 protected:
@@ -29,6 +34,7 @@ protected:
 private:
     QImage bitmap_;
     QRect bitmapRect_;
+    const Image* frame_ = nullptr;
 };
 
 }  // namespace kestrel

@@ -17,7 +17,7 @@ std::string ProgressTitle(int32_t position, uint32_t length) {
     return title;
 }
 
-int QtWindowing::messageBox(const std::string& text, const std::string& caption,
+Pressed QtWindowing::messageBox(const std::string& text, const std::string& caption,
                             Buttons buttons, Owner owner) {
     QMessageBox::Icon icon = buttons == Buttons::YesNo ? QMessageBox::Question
                              : caption == "Error"      ? QMessageBox::Critical
@@ -26,9 +26,9 @@ int QtWindowing::messageBox(const std::string& text, const std::string& caption,
                           icon);
 }
 
-int QtWindowing::setupDialog() {
+Pressed QtWindowing::setupDialog() {
     SetupDialog dialog(AppSettings(), &window_);
-    return dialog.exec() == QDialog::Accepted ? kIdOk : kIdCancel;
+    return dialog.exec() == QDialog::Accepted ? Pressed::Ok : Pressed::Cancel;
 }
 
 bool QtWindowing::escapeDown() { return window_.closeRequested() || escape_.down(); }
@@ -42,10 +42,10 @@ bool QtWindowing::drainUntilCommand() {
 
 void QtWindowing::clearPreview() { window_.preview().clear(); }
 
-void QtWindowing::showFrame(const Image&, int32_t position, uint32_t length) {
+void QtWindowing::showFrame(const Image& frame, int32_t position, uint32_t length) {
     window_.setWindowTitle(QString::fromStdString(ProgressTitle(position, length)));
     // At once: the frame is on the screen before it is written.
-    window_.preview().repaint();
+    window_.preview().showFrame(frame);
 }
 
 void QtWindowing::beginWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }

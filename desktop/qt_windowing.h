@@ -13,9 +13,9 @@ class QtWindowing final : public Windowing {
 public:
     explicit QtWindowing(MainWindow& window) : window_(window) {}
 
-    int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
+    Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
                    Owner owner) override;
-    int setupDialog() override;
+    Pressed setupDialog() override;
     bool escapeDown() override;
     bool drainUntilCommand() override;
     void clearPreview() override;

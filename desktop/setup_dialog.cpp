@@ -1,5 +1,7 @@
 #include "desktop/setup_dialog.h"
 
+#include <iterator>
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -12,13 +14,14 @@
 
 #include "desktop/advanced_dialog.h"
 #include "settings/dialog_rules.h"
+#include "settings/fields.h"
 
 namespace kestrel {
 
 namespace {
 
-const char* const kAviFilter = "Microsoft AVI (*.avi);;All Files (*)";
-const char* const kBmpFilter = "Bitmap (*.bmp);;All Files (*)";
+constexpr const char* kAviFilter = "Microsoft AVI (*.avi);;All Files (*)";
+constexpr const char* kBmpFilter = "Bitmap (*.bmp);;All Files (*)";
 
 bool DesktopChooser(QWidget* owner, bool save, const QString& title, const QString& filter,
                     QString& name) {
@@ -38,19 +41,47 @@ QPushButton* Button(const char* text, const char* name, QWidget* parent) {
     return b;
 }
 
-QLineEdit* Field(const std::string& text, const char* name, QWidget* parent) {
-    auto* f = new QLineEdit(QString::fromStdString(text), parent);
-    f->setObjectName(name);
-    f->setMinimumWidth(f->fontMetrics().averageCharWidth() * 40);
-    return f;
+// The names in the order of their rows, and how each is browsed for.
+struct Chooser {
+    std::string Settings::*name;
+    const char* button;
+    bool save;
+    const char* filter;
+    const char* extension;
+};
+constexpr Chooser kChoosers[] = {
+    {&Settings::InputFile, "browseInput", false, kAviFilter, ".avi"},
+    {&Settings::OutputFile, "browseOutput", true, kAviFilter, ".avi"},
+    {&Settings::DarkFrame, "browseDark", false, kBmpFilter, ".bmp"},
+};
+
+// The Corrections box, column by column, in the order of the tab chain.
+constexpr uint8_t Settings::*kSwitchBox[2][3] = {
+    {&Settings::Vert, &Settings::Horiz, &Settings::Stretch},
+    {&Settings::SubDark, &Settings::Hot, &Settings::Colour},
+};
+
+constexpr const Field* RowOf(std::string Settings::*member) {
+    for (const Field& f : kFields)
+        if (f.name == member) return &f;
+    return nullptr;
+}
+constexpr const Field* RowOf(uint8_t Settings::*member) {
+    for (const Field& f : kFields)
+        if (f.flag == member) return &f;
+    return nullptr;
 }
 
-QCheckBox* Switch(const char* text, const char* name, uint8_t on, QWidget* parent) {
-    auto* c = new QCheckBox(text, parent);
-    c->setObjectName(name);
-    c->setChecked(on != 0);
-    return c;
+// Every name and switch of the table has its place here, and every place its row.
+constexpr bool EveryFieldHasItsPlace() {
+    size_t rows = 0, found = 0;
+    for (const Field& f : kFields) rows += f.name || f.flag;
+    for (const Chooser& c : kChoosers) found += RowOf(c.name) != nullptr;
+    for (const auto& column : kSwitchBox)
+        for (uint8_t Settings::*member : column) found += RowOf(member) != nullptr;
+    return found == rows && rows == std::size(kChoosers) + std::size(kSwitchBox) * 3;
 }
+static_assert(EveryFieldHasItsPlace());
 
 }  // namespace
 
@@ -64,53 +95,48 @@ SetupDialog::SetupDialog(Settings& settings, QWidget* owner)
     setWindowTitle("Setup");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-    // Created in the order of the tab chain.
-    auto* inputLabel = new QLabel("Input file", this);
-    input_ = Field(settings.InputFile, "inputFile", this);
-    auto* inputBrowse = Button("Browse...", "browseInput", this);
-    auto* outputLabel = new QLabel("Output file", this);
-    output_ = Field(settings.OutputFile, "outputFile", this);
-    auto* outputBrowse = Button("Browse...", "browseOutput", this);
-    auto* darkLabel = new QLabel("Dark frame", this);
-    dark_ = Field(settings.DarkFrame, "darkFrame", this);
-    auto* darkBrowse = Button("Browse...", "browseDark", this);
+    std::vector<QWidget*> chain;
+    auto* names = new QGridLayout;
+    for (int row = 0; row < int(std::size(kChoosers)); ++row) {
+        const Chooser& c = kChoosers[row];
+        const Field& f = *RowOf(c.name);
+        auto* label = new QLabel(f.label, this);
+        auto* field = new QLineEdit(QString::fromStdString(settings.*c.name), this);
+        field->setObjectName(ObjectName(f));
+        field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 40);
+        label->setBuddy(field);
+        auto* browse = Button("Browse...", c.button, this);
+        connect(browse, &QPushButton::clicked, this, [this, field, c, title = QString(f.label)] {
+            this->browse(field, c.save, title + "...", c.filter, c.extension);
+        });
+        names->addWidget(label, row, 0);
+        names->addWidget(field, row, 1);
+        names->addWidget(browse, row, 2);
+        names_.push_back({c.name, field});
+        chain.insert(chain.end(), {field, browse});
+    }
 
     auto* group = new QGroupBox("Corrections", this);
-    vert_ = Switch("Vertical Gradient", "vert", settings.Vert, group);
-    horiz_ = Switch("Horizontal Gradient", "horiz", settings.Horiz, group);
-    stretch_ = Switch("Stretch Output", "stretch", settings.Stretch, group);
-    subDark_ = Switch("Subtract Darkframe", "subDark", settings.SubDark, group);
-    hot_ = Switch("Correct Hot Pixels", "hot", settings.Hot, group);
-    colour_ = Switch("Colour", "colour", settings.Colour, group);
+    auto* switches = new QGridLayout(group);
+    for (int column = 0; column < 2; ++column) {
+        for (int row = 0; row < 3; ++row) {
+            uint8_t Settings::*member = kSwitchBox[column][row];
+            const Field& f = *RowOf(member);
+            auto* box = new QCheckBox(f.label, group);
+            box->setObjectName(ObjectName(f));
+            box->setChecked(settings.*member != 0);
+            switches->addWidget(box, row, column);
+            switches_.push_back({member, box});
+            chain.push_back(box);
+        }
+    }
 
     auto* advanced = Button("Advanced...", "advanced", this);
     auto* cancel = Button("Cancel", "cancel", this);
     auto* ok = Button("OK", "ok", this);
     ok->setAutoDefault(true);
     ok->setDefault(true);
-
-    inputLabel->setBuddy(input_);
-    outputLabel->setBuddy(output_);
-    darkLabel->setBuddy(dark_);
-
-    auto* names = new QGridLayout;
-    names->addWidget(inputLabel, 0, 0);
-    names->addWidget(input_, 0, 1);
-    names->addWidget(inputBrowse, 0, 2);
-    names->addWidget(outputLabel, 1, 0);
-    names->addWidget(output_, 1, 1);
-    names->addWidget(outputBrowse, 1, 2);
-    names->addWidget(darkLabel, 2, 0);
-    names->addWidget(dark_, 2, 1);
-    names->addWidget(darkBrowse, 2, 2);
-
-    auto* switches = new QGridLayout(group);
-    switches->addWidget(vert_, 0, 0);
-    switches->addWidget(horiz_, 1, 0);
-    switches->addWidget(stretch_, 2, 0);
-    switches->addWidget(subDark_, 0, 1);
-    switches->addWidget(hot_, 1, 1);
-    switches->addWidget(colour_, 2, 1);
+    chain.insert(chain.end(), {advanced, cancel, ok});
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(advanced);
@@ -123,17 +149,8 @@ SetupDialog::SetupDialog(Settings& settings, QWidget* owner)
     top->addWidget(group);
     top->addLayout(buttons);
 
-    QWidget* chain[] = {input_,  inputBrowse, output_, outputBrowse, dark_,
-                        darkBrowse, vert_, horiz_, stretch_, subDark_, hot_, colour_,
-                        advanced, cancel, ok};
-    for (size_t i = 1; i < std::size(chain); ++i) setTabOrder(chain[i - 1], chain[i]);
+    for (size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
-    connect(inputBrowse, &QPushButton::clicked, this,
-            [this] { browse(input_, false, "Input file...", kAviFilter, ".avi"); });
-    connect(outputBrowse, &QPushButton::clicked, this,
-            [this] { browse(output_, true, "Output file...", kAviFilter, ".avi"); });
-    connect(darkBrowse, &QPushButton::clicked, this,
-            [this] { browse(dark_, false, "Dark frame...", kBmpFilter, ".bmp"); });
     connect(advanced, &QPushButton::clicked, this, [this] {
         AdvancedDialog dialog(settings_, this);
         dialog.exec();
@@ -144,15 +161,8 @@ SetupDialog::SetupDialog(Settings& settings, QWidget* owner)
 }
 
 void SetupDialog::accept() {
-    settings_.InputFile = StoredName(input_->text().toStdString());
-    settings_.OutputFile = StoredName(output_->text().toStdString());
-    settings_.DarkFrame = StoredName(dark_->text().toStdString());
-    settings_.Vert = vert_->isChecked();
-    settings_.Horiz = horiz_->isChecked();
-    settings_.SubDark = subDark_->isChecked();
-    settings_.Hot = hot_->isChecked();
-    settings_.Stretch = stretch_->isChecked();
-    settings_.Colour = colour_->isChecked();
+    for (auto [member, field] : names_) settings_.*member = CutName(field->text().toStdString());
+    for (auto [member, box] : switches_) settings_.*member = box->isChecked();
     QDialog::accept();
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include <QDialog>
 #include <QString>
@@ -32,15 +34,8 @@ private:
                 const char* extension);
 
     Settings& settings_;
-    QLineEdit* input_;
-    QLineEdit* output_;
-    QLineEdit* dark_;
-    QCheckBox* vert_;
-    QCheckBox* horiz_;
-    QCheckBox* stretch_;
-    QCheckBox* subDark_;
-    QCheckBox* hot_;
-    QCheckBox* colour_;
+    std::vector<std::pair<std::string Settings::*, QLineEdit*>> names_;
+    std::vector<std::pair<uint8_t Settings::*, QCheckBox*>> switches_;
 };
 
 }  // namespace kestrel

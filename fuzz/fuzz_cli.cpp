@@ -8,7 +8,7 @@
 
 #include "cli/options.h"
 #include "fuzz/fuzz_support.h"
-#include "settings/settings.h"
+#include "settings/fields.h"
 #include "settings/settings_file.h"
 
 using namespace kestrel;
@@ -31,25 +31,17 @@ bool LoadScratch(const std::string& name, Settings& into) {
     return true;
 }
 
-bool InRange(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
-bool Switch(uint8_t v) { return v == 0 || v == 1; }
-bool Fits(const std::string& name) { return name.size() <= kMaxNameChars; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::string> args;
-    std::string arg;
+    std::vector<std::string> args(1);
     for (size_t i = 0; i < size; ++i) {
-        const char c = char(data[i]);
-        if (c == '\0' || c == '\n') {
-            args.push_back(std::move(arg));
-            arg.clear();
-        } else {
-            arg += c;
-        }
+        if (data[i] == '\0' || data[i] == '\n')
+            args.emplace_back();
+        else
+            args.back() += char(data[i]);
     }
-    if (!arg.empty() || args.empty()) args.push_back(std::move(arg));
+    if (args.size() > 1 && args.back().empty()) args.pop_back();  // a final separator ends one
 
     CommandLine cmd;
     std::string error;
@@ -59,15 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!error.empty()) fuzz::Fail();
     if (cmd.action != CommandLine::Action::Run) return 0;
-    // Every value a run can start with is one that the Advanced Setup dialog could have set.
+    // Every value a run can start with is one that the dialogs could have set.
     const Settings& s = cmd.settings;
-    if (!Fits(s.InputFile) || !Fits(s.OutputFile) || !Fits(s.DarkFrame)) fuzz::Fail();
-    if (!Switch(s.SubDark) || !Switch(s.Hot) || !Switch(s.Horiz) || !Switch(s.Vert) ||
-        !Switch(s.Stretch) || !Switch(s.Colour))
-        fuzz::Fail();
-    if (!InRange(s.HotThreshold, 0, 255) || !InRange(s.StretchLow, 0, 100) ||
-        !InRange(s.StretchHigh, 0, 100) || !InRange(s.Border, 0, 100) ||
-        !InRange(s.GradSmooth, 0, 50) || !InRange(s.NoiseLevel, 0, 100))
-        fuzz::Fail();
+    for (const Field& f : kFields) {
+        if (f.name && (s.*f.name).size() > kMaxNameChars) fuzz::Fail();
+        if (f.flag && s.*f.flag > 1) fuzz::Fail();
+        if (f.value && (s.*f.value < f.minimum || s.*f.value > f.maximum)) fuzz::Fail();
+    }
     return 0;
 }

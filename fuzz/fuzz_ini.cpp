@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "settings/settings.h"
+#include "settings/fields.h"
 #include "settings/settings_file.h"
 
 using namespace kestrel;
@@ -19,8 +19,6 @@ std::string Contents(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool Fits(const std::string& name) { return name.size() <= kMaxNameChars; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Settings loaded;
     LoadSettings(path, loaded);
-    if (!Fits(loaded.InputFile) || !Fits(loaded.OutputFile) || !Fits(loaded.DarkFrame))
-        fuzz::Fail();
+    for (const Field& f : kFields)
+        if (f.name && (loaded.*f.name).size() > kMaxNameChars) fuzz::Fail();
     if (!SaveSettings(path, loaded)) fuzz::Fail();
     const std::string saved = Contents(path);
 

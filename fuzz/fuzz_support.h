@@ -4,30 +4,54 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "run/windowing.h"
 
 namespace kestrel::fuzz {
 
-// A file under a directory of this process's own; the same path each call with that name,
-// so that a long run does not leave files behind. The directory goes at exit.
-std::string ScratchFile(const char* name);
+// A violated property: libFuzzer, or the replay driver, reports the input that got here.
+[[noreturn]] inline void Fail() { std::abort(); }
+
+// A file under a directory of this process's own, removed at exit; the same path each call with
+// that name, so that a long run leaves nothing behind. In memory where possible: the settings
+// store syncs every save to the disk.
+inline std::string ScratchFile(const char* name) {
+    static const struct Dir {
+        std::string path;
+        Dir() {
+            namespace fs = std::filesystem;
+            std::error_code ec;
+            path = ((fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
+                                                      : fs::temp_directory_path()) /
+                    "kestrel-fuzz-XXXXXX")
+                       .string();
+            if (!mkdtemp(path.data())) Fail();
+        }
+        ~Dir() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } dir;
+    return dir.path + "/" + name;
+}
 
 // Replaces the scratch file's contents with `data`.
-void WriteScratch(const std::string& path, const uint8_t* data, size_t size);
-
-// A violated property: libFuzzer reports the input that got here.
-[[noreturn]] inline void Fail() { std::abort(); }
+inline void WriteScratch(const std::string& path, const uint8_t* data, size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) Fail();
+}
 
 class SilentWindowing : public Windowing {
 public:
-    int messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
+    Pressed messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
         ++messages;
-        return buttons == Buttons::YesNo ? kIdYes : kIdOk;
+        return buttons == Buttons::YesNo ? Pressed::Yes : Pressed::Ok;
     }
-    int setupDialog() override { return kIdOk; }
+    Pressed setupDialog() override { return Pressed::Ok; }
     bool escapeDown() override { return false; }
     bool drainUntilCommand() override { return false; }
     void clearPreview() override {}

@@ -1,18 +1,9 @@
 #include "io/avi_writer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <random>
-#include <system_error>
 
 #include "base/image.h"
-
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace kestrel {
 
@@ -25,7 +16,6 @@ constexpr uint32_t kMainHeaderSize = 56;
 constexpr uint64_t kRiffLimit = 0xFFFFFFFFull + kChunkHeaderSize;
 // Room for 64 TiB of segments keeps the header list small whatever dwLength claims.
 constexpr uint32_t kMaxSuperIndexEntries = 1u << 16;
-constexpr uint32_t kTempAttempts = 32;
 constexpr uint64_t kWritebackBytes = 32u << 20;
 
 uint64_t Padded(uint64_t size) { return size + (size & 1); }
@@ -40,33 +30,6 @@ void PadToEven(std::vector<uint8_t>& out) {
 }
 
 uint32_t Clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : uint32_t(v); }
-
-// ".NAME.XXXXXX.tmp" beside the target: hidden, and on the same file system, so the final
-// rename cannot turn into a copy.
-std::string TemporaryName(const std::filesystem::path& target, std::mt19937_64& random) {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string tag;
-    for (int i = 0; i < 6; ++i) tag += kLetters[random() % (sizeof(kLetters) - 1)];
-    // Names near the system's limit get a short temporary name of their own.
-    const std::string base = target.filename().string();
-    std::string name = "." + (base.size() > 200 ? std::string("kestrel") : base) + "." + tag + ".tmp";
-    return (target.parent_path() / name).string();
-}
-
-// Makes a completed rename survive a power cut; a failure here loses nothing already written.
-void SyncDirectoryOf(const std::string& path) {
-#if !defined(_WIN32)
-    std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    if (dir.empty()) dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    (void)path;
-#endif
-}
 
 // Bytes of one picture in `format`, or 0 when the format does not tell (compressed data).
 // False when the header cannot describe a picture at all.
@@ -95,25 +58,7 @@ AviWriter::~AviWriter() { abandon(); }
 AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& info,
                                  const std::vector<uint8_t>& format, uint32_t chunkId) {
     abandon();
-    namespace fs = std::filesystem;
-    fs::path target(path);
-    std::error_code ec;
-    if (target.filename().empty() || fs::is_directory(target, ec)) return AviWriteStatus::CannotCreate;
-
-    static std::mt19937_64 random(
-        uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        uint64_t(std::chrono::system_clock::now().time_since_epoch().count()));
-    for (uint32_t attempt = 0; attempt < kTempAttempts && !file_.isOpen(); ++attempt) {
-        std::string candidate = TemporaryName(target, random);
-        if (file_.open(candidate, File::Mode::CreateNew)) {
-            tempPath_ = candidate;
-        } else if (!fs::exists(candidate, ec)) {
-            break;  // not a name clash: the directory is missing or not writable
-        }
-    }
-    if (!file_.isOpen()) return AviWriteStatus::CannotCreate;
-
-    path_ = path;
+    if (!out_.open(path)) return refused(AviWriteStatus::CannotCreate, out_.reason());
     info_ = info;
     format_ = format;
     chunkId_ = chunkId;
@@ -128,7 +73,7 @@ AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& i
     uint64_t pictureBytes = 0;
     if (!PictureBytes(format_, width_, height_, pictureBytes)) {
         closeAndRemove();
-        return AviWriteStatus::BadFormat;
+        return refused(AviWriteStatus::BadFormat, "the format describes no picture");
     }
     // The super index is sized from the length the stream expects, twice over, since a capture
     // that was never closed may claim far fewer frames than it holds.
@@ -146,9 +91,10 @@ AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& i
     // A file that cannot hold even one picture and its indexes is refused at the start.
     if (end_ + kChunkHeaderSize + Padded(pictureBytes) + tailBytes(1) > kRiffLimit) {
         closeAndRemove();
-        return AviWriteStatus::BadFormat;
+        return refused(AviWriteStatus::BadFormat, "one picture does not fit a RIFF segment");
     }
     if (!file_.write(headers.data(), headers.size()) || !file_.flush()) {
+        refused(AviWriteStatus::CannotWrite);
         closeAndRemove();
         return AviWriteStatus::CannotWrite;
     }
@@ -305,6 +251,7 @@ AviWriteStatus AviWriter::closeSegment(bool next) {
                                writeAt(moviListOffset_ + 4, moviSize) == AviWriteStatus::Ok)) &&
                     file_.seek(end_ + bytes.size());
     if (!ok) {
+        refused(AviWriteStatus::CannotWrite);
         if (!cutBackTo(end_)) broken_ = true;
         return AviWriteStatus::CannotWrite;
     }
@@ -326,8 +273,10 @@ AviWriteStatus AviWriter::closeSegment(bool next) {
 }
 
 AviWriteStatus AviWriter::writeChunk(const uint8_t* data, size_t size, uint32_t flags) {
-    if (!file_.isOpen() || broken_) return AviWriteStatus::CannotWrite;
-    if (size > UINT32_MAX / 2) return AviWriteStatus::SizeLimit;  // ix00 keeps bit 31 for flags
+    if (broken_) return AviWriteStatus::CannotWrite;  // the reason is the first refusal's
+    if (!file_.isOpen()) return refused(AviWriteStatus::CannotWrite, "no file is open");
+    // ix00 keeps bit 31 for flags.
+    if (size > UINT32_MAX / 2) return refused(AviWriteStatus::SizeLimit, "the chunk is too large");
     // A segment closes before the chunk that would take it past its limit, indexes counted in;
     // a chunk larger than a whole segment gets one of its own, up to what RIFF can describe.
     auto fits = [&](uint64_t limit) {
@@ -337,11 +286,13 @@ AviWriteStatus AviWriter::writeChunk(const uint8_t* data, size_t size, uint32_t 
     };
     if (!index_.empty() && !fits(segmentLimit_)) {
         // The open segment takes the last super index entry, so a new one needs room for two.
-        if (segments_.size() + 2 > superIndexEntries_) return AviWriteStatus::SizeLimit;
+        if (segments_.size() + 2 > superIndexEntries_)
+            return refused(AviWriteStatus::SizeLimit, "the index of segments is full");
         const AviWriteStatus closed = closeSegment(true);
         if (closed != AviWriteStatus::Ok) return closed;
     }
-    if (!fits(kRiffLimit)) return AviWriteStatus::SizeLimit;
+    if (!fits(kRiffLimit))
+        return refused(AviWriteStatus::SizeLimit, "the chunk does not fit a RIFF segment");
 
     uint8_t header[kChunkHeaderSize];
     for (int i = 0; i < 4; ++i) {
@@ -352,6 +303,7 @@ AviWriteStatus AviWriter::writeChunk(const uint8_t* data, size_t size, uint32_t 
     bool ok = file_.write(header, sizeof(header)) && file_.write(data, size) &&
               ((size & 1) == 0 || file_.write(&kPad, 1)) && file_.flush();
     if (!ok) {
+        refused(AviWriteStatus::CannotWrite);
         if (!cutBackTo(end_)) broken_ = true;
         return AviWriteStatus::CannotWrite;
     }
@@ -371,8 +323,15 @@ AviWriteStatus AviWriter::writeChunk(const uint8_t* data, size_t size, uint32_t 
 bool AviWriter::cutBackTo(uint64_t length) {
     // The stream's buffer and position are unknown after a refused write; a fresh handle is not.
     file_.close();
-    return file_.open(tempPath_, File::Mode::Update) && file_.truncate(length) &&
+    return file_.open(out_.temporaryPath(), File::Mode::Update) && file_.truncate(length) &&
            file_.seek(length);
+}
+
+AviWriteStatus AviWriter::refused(AviWriteStatus status) { return refused(status, file_.reason()); }
+
+AviWriteStatus AviWriter::refused(AviWriteStatus status, const std::string& why) {
+    reason_ = why;
+    return status;
 }
 
 AviWriteStatus AviWriter::writeAt(uint64_t offset, const std::vector<uint8_t>& bytes) {
@@ -382,62 +341,36 @@ AviWriteStatus AviWriter::writeAt(uint64_t offset, const std::vector<uint8_t>& b
 }
 
 AviWriteStatus AviWriter::finish() {
-    if (!file_.isOpen()) return AviWriteStatus::CannotWrite;
-    if (broken_) {
+    if (!out_.isOpen()) return refused(AviWriteStatus::CannotWrite, "no file is open");
+    auto fail = [this](std::string why) {
         closeAndRemove();
-        return AviWriteStatus::CannotWrite;
-    }
+        return refused(AviWriteStatus::CannotWrite, why);
+    };
+    if (broken_) return fail(reason_);
     // An AVIX segment whose first chunk was refused holds nothing.
     if (!segments_.empty() && index_.empty()) {
         end_ = segmentStart_;
-        if (!cutBackTo(end_)) {
-            closeAndRemove();
-            return AviWriteStatus::CannotWrite;
-        }
+        if (!cutBackTo(end_)) return fail(file_.reason());
     } else if (closeSegment(false) != AviWriteStatus::Ok) {
         // No room for the last segment's indexes. The first segment is still a valid file
         // without them (readers scan the movi list); a later one is dropped, since readers find
         // its frames only through its index.
-        if (broken_) {
-            closeAndRemove();
-            return AviWriteStatus::CannotWrite;
-        }
+        if (broken_) return fail(reason_);
         if (!segments_.empty()) {
             totalFrames_ -= uint32_t(index_.size());
             index_.clear();
             end_ = segmentStart_;
-            if (!cutBackTo(end_)) {
-                closeAndRemove();
-                return AviWriteStatus::CannotWrite;
-            }
+            if (!cutBackTo(end_)) return fail(file_.reason());
         }
     }
-    if (writeAt(0, headerBytes(true)) != AviWriteStatus::Ok || !file_.sync()) {
-        closeAndRemove();
-        return AviWriteStatus::CannotWrite;
-    }
-    if (!file_.close()) {
-        closeAndRemove();
-        return AviWriteStatus::CannotWrite;
-    }
-    std::error_code ec;
-    std::filesystem::rename(tempPath_, path_, ec);
-    if (ec) {
-        closeAndRemove();
-        return AviWriteStatus::CannotWrite;
-    }
-    SyncDirectoryOf(path_);
-    tempPath_.clear();
+    if (writeAt(0, headerBytes(true)) != AviWriteStatus::Ok) return fail(file_.reason());
+    // Synced, given the old file's permissions, renamed over it.
+    if (!out_.commit()) return fail(out_.reason());
     return AviWriteStatus::Ok;
 }
 
 void AviWriter::closeAndRemove() {
-    file_.close();
-    if (!tempPath_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(tempPath_, ec);
-        tempPath_.clear();
-    }
+    out_.abandon();
     broken_ = false;
 }
 

@@ -1,6 +1,6 @@
-// Writes an AVI file with one video stream. The file is built under a temporary name beside
-// the target and renamed over it only when it is complete, so a crash, a full disk or a
-// killed process never leaves a half-written file under the target's name.
+// Writes an AVI file with one video stream. The file replaces the target only when it is
+// complete (base/replace_file.h), so a crash, a full disk or a killed process never leaves a
+// half-written file under the target's name.
 //
 // Files of any length are OpenDML: the first segment (RIFF 'AVI ') stays within 1 GiB and keeps
 // its idx1, so that players that know only AVI 1.0 still play its frames; later frames follow in
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "io/avi_format.h"
-#include "base/file.h"
+#include "base/replace_file.h"
 
 namespace kestrel {
 
@@ -71,12 +71,15 @@ public:
     // Drops the temporary file; the target is left as it was.
     void abandon();
 
+    // Why the last call that did not return Ok failed: the system's words for a refused write.
+    const std::string& reason() const { return reason_; }
+
     bool isOpen() const { return file_.isOpen(); }
     // Chunks in the file being written, or in the last one finished.
     uint32_t chunksWritten() const { return totalFrames_; }
     // RIFF segments so far, the one being written included.
     size_t segmentCount() const { return segments_.size() + (isOpen() ? 1 : 0); }
-    const std::string& temporaryPath() const { return tempPath_; }
+    const std::string& temporaryPath() const { return out_.temporaryPath(); }
 
     // Bytes of the file so far: headers and whole chunks, without the open segment's indexes.
     uint64_t bytesWritten() const { return end_; }
@@ -101,14 +104,17 @@ private:
     // it. On a refused write the file is cut back to end_ and the segment stays open.
     AviWriteStatus closeSegment(bool next);
     AviWriteStatus writeAt(uint64_t offset, const std::vector<uint8_t>& bytes);
+    // Sets the reason from the file's last refused call; returns `status`.
+    AviWriteStatus refused(AviWriteStatus status);
+    AviWriteStatus refused(AviWriteStatus status, const std::string& why);
     // After a refused write: reopens the file and cuts it back to `length` (the end of the last
     // whole chunk, as a rule), so that what is on disk is again exactly what the indexes say.
     bool cutBackTo(uint64_t length);
     void closeAndRemove();
 
-    File file_;
-    std::string path_;
-    std::string tempPath_;
+    ReplacingFile out_;
+    File& file_ = out_.file();  // the temporary file, owned by out_
+    std::string reason_;
     AviStreamInfo info_{};
     std::vector<uint8_t> format_;
     uint32_t chunkId_ = 0;

@@ -83,25 +83,21 @@ bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
     // Rows are stored bottom row first; a top-down header would describe another picture.
     if (header.biHeight < 0 || header.biSizeImage == 0) {
         failure.message = kCantSetFormat;
+        failure.reason = header.biHeight < 0 ? "its rows are stored top row first"
+                                             : "the frame has no pixels or too many";
         return false;
     }
     std::vector<uint8_t> format;
     AppendBitmapInfoHeader(format, header);  // 40 bytes, no colour table
-    switch (g_writer.create(settings.OutputFile, g_outInfo, format, kFcc00db)) {
-    case AviWriteStatus::Ok:
+    const AviWriteStatus status = g_writer.create(settings.OutputFile, g_outInfo, format, kFcc00db);
+    if (status == AviWriteStatus::Ok) {
         g_format = header;
         return true;
-    case AviWriteStatus::CannotCreate:
-        failure.message = kCantOpenOutput;
-        return false;
-    case AviWriteStatus::CannotWrite:
-        failure.message = kCantCreateStream;
-        return false;
-    case AviWriteStatus::SizeLimit:
-    case AviWriteStatus::BadFormat:
-        break;
     }
-    failure.message = kCantSetFormat;
+    failure.message = status == AviWriteStatus::CannotCreate  ? kCantOpenOutput
+                      : status == AviWriteStatus::CannotWrite ? kCantCreateStream
+                                                              : kCantSetFormat;
+    failure.reason = g_writer.reason();
     return false;
 }
 
@@ -120,23 +116,20 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
     }
     // Every frame of the stream has the format it was created with; a frame of another size
     // cannot be stored in it.
-    if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight ||
-        !PackFrameData(frame, g_frameData)) {
-        failure.message = kCantWriteOutput;
-        g_state = OutputState::Failed;
-        return false;
-    }
-    switch (g_writer.writeChunk(g_frameData.data(), g_frameData.size(), kAviifKeyframe)) {
-    case AviWriteStatus::Ok:
+    std::string why;
+    if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight) {
+        why = "the frame's size differs from the first frame's";
+    } else if (!PackFrameData(frame, g_frameData)) {
+        why = "the frame's pixels do not fill its size";
+    } else if (g_writer.writeChunk(g_frameData.data(), g_frameData.size(), kAviifKeyframe) ==
+               AviWriteStatus::Ok) {
         ++g_writePosition;
         return true;
-    case AviWriteStatus::CannotCreate:
-    case AviWriteStatus::SizeLimit:  // hundreds of GiB at least: the super index is full
-    case AviWriteStatus::CannotWrite:
-    case AviWriteStatus::BadFormat:
-        failure.message = kCantWriteOutput;
-        break;
+    } else {
+        why = g_writer.reason();  // a refused write, or after hundreds of GiB a full index
     }
+    failure.message = kCantWriteOutput;
+    failure.reason = why;
     // The frames before this one stay in the file; CloseVideo completes it.
     g_state = OutputState::Failed;
     return false;
@@ -152,8 +145,11 @@ bool CloseVideo(Failure& failure) {
     if (g_writer.isOpen() && g_writer.chunksWritten() == 0) g_writer.abandon();
     if (g_writer.isOpen() && g_writer.finish() != AviWriteStatus::Ok) {
         failure.message = kCantWriteOutput;
+        failure.reason = g_writer.reason();
         ok = false;
     }
+    // A writer that lost its file after a refused write still has a temporary file to remove.
+    g_writer.abandon();
     g_state = OutputState::NotCreated;
     std::vector<uint8_t>().swap(g_frameData);
     return ok;

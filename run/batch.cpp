@@ -45,12 +45,12 @@ void RunBatch(Windowing& w) {
     Settings& settings = AppSettings();
 
     g_lastRun = RunSummary{};
-    if (w.setupDialog() != kIdOk) return;
+    if (w.setupDialog() != Pressed::Ok) return;
 
     // The file is only asked about here; it is replaced when the first frame is written.
     if (FileOpensForReading(settings.OutputFile) &&
         w.messageBox(OverwriteQuestion(settings.OutputFile), "Confirm Overwrite",
-                     Buttons::YesNo, Owner::MainWindow) != kIdYes)
+                     Buttons::YesNo, Owner::MainWindow) != Pressed::Yes)
         return;
 
     w.clearPreview();

@@ -10,26 +10,22 @@
 
 namespace kestrel {
 
+// The buttons a message box offers, and the one the user pressed to close a box or a dialog.
 enum class Buttons { Ok, YesNo };
+enum class Pressed { Ok, Cancel, Yes, No };
 enum class Owner { MainWindow, None };
-
-// Button results, with the platform's numbers.
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
 
 class Windowing {
 public:
     virtual ~Windowing() = default;
 
-    // Modal: returns the button pressed (kIdOk, kIdYes, kIdNo) once the box is closed.
-    virtual int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
+    // Modal: returns the button pressed (Ok, Yes or No) once the box is closed.
+    virtual Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
                            Owner owner) = 0;
 
-    // The modal Setup dialog; 1 when the user pressed OK, after it stored the names and
+    // The modal Setup dialog; Ok when the user pressed OK, after it stored the names and
     // switches into the settings. Any other result means cancel.
-    virtual int setupDialog() = 0;
+    virtual Pressed setupDialog() = 0;
 
     // True while Escape is held down at this moment, or the user asked to stop in the front
     // end's own way (Ctrl-C in a terminal, the main window closed).

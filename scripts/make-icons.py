@@ -61,5 +61,5 @@ def draw(size, samples=4):
 
 
 os.makedirs(OUT, exist_ok=True)
-for name, size in (("kestrel-32.png", 32), ("kestrel-16.png", 16), ("kestrel-small-16.png", 16)):
+for name, size in (("kestrel-32.png", 32), ("kestrel-small-16.png", 16)):
     png(os.path.join(OUT, name), size, draw(size, 4 if "small" not in name else 3))

@@ -2,24 +2,7 @@
 
 namespace kestrel {
 
-std::string ForceExtension(const std::string& name, std::string_view extension,
-                           std::string_view separators) {
-    size_t dot = name.rfind('.');
-    size_t separator = name.find_last_of(separators);
-    bool hasExtension = dot != std::string::npos &&
-                        (separator == std::string::npos || separator < dot);
-    std::string result = hasExtension ? name.substr(0, dot) : name;
-    result += extension;
-    return result;
-}
-
-std::string StoredName(std::string_view text) {
-    if (text.size() <= kMaxNameChars) return std::string(text);
-    // Names are UTF-8: step back to the start of a character rather than split it.
-    size_t cut = kMaxNameChars;
-    while (cut > 0 && (uint8_t(text[cut]) & 0xC0) == 0x80) --cut;
-    return std::string(text.substr(0, cut));
-}
+namespace {
 
 bool ReadUnsigned(std::string_view text, uint32_t& number) {
     size_t i = 0;
@@ -34,6 +17,18 @@ bool ReadUnsigned(std::string_view text, uint32_t& number) {
     }
     number = uint32_t(n);
     return true;
+}
+
+}  // namespace
+
+std::string ForceExtension(const std::string& name, std::string_view extension) {
+    size_t dot = name.rfind('.');
+    size_t separator = name.rfind('/');
+    bool hasExtension = dot != std::string::npos &&
+                        (separator == std::string::npos || separator < dot);
+    std::string result = hasExtension ? name.substr(0, dot) : name;
+    result += extension;
+    return result;
 }
 
 void ClampedRead(std::string_view text, int32_t minimum, int32_t maximum, int32_t& value) {

@@ -3,32 +3,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <system_error>
 
 #include "base/file.h"
-
-#if defined(_WIN32)
-#define NOMINMAX
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "base/replace_file.h"
+#include "settings/settings.h"
 
 namespace kestrel {
 namespace {
 
-#if defined(_WIN32)
-constexpr const char* kNativeEol = "\r\n";
-#else
 constexpr const char* kNativeEol = "\n";
-#endif
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -95,8 +80,6 @@ std::string_view Unquote(std::string_view v) {
         return v.substr(1, v.size() - 2);
     return v;
 }
-
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 int32_t ParseInt(std::string_view v) {
     size_t i = 0;
@@ -165,44 +148,7 @@ std::optional<std::string_view> FindValue(const std::vector<std::string>& lines,
     return Unquote(ParseLine(lines[*at], *at == 0).value);
 }
 
-#if !defined(_WIN32)
-// A settings file that is a link (kept in a dotfiles folder, say) is written where it points,
-// so that the rename does not replace the link by a plain file.
-std::string ResolveLink(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-void SyncDirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return;
-    fsync(fd);  // best effort: the data itself is on the disk already
-    close(fd);
-}
-#endif
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-#if defined(_WIN32)
-    return MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
 }  // namespace
-
-std::string CutProfileText(std::string_view v, size_t maxChars) {
-    if (v.size() <= maxChars) return std::string(v);
-    size_t n = maxChars;
-    for (int back = 0; back < 3 && n > 0 && IsContinuationByte(v[n]); ++back) --n;
-    if (static_cast<unsigned char>(v[n]) < 0xC0) n = maxChars;  // not a split sequence
-    return std::string(v.substr(0, n));
-}
 
 ProfileDocument::ProfileDocument() : eol(kNativeEol) {}
 
@@ -242,9 +188,9 @@ bool ProfileDocument::Load(const std::string& path, ProfileDocument& doc) {
 }
 
 std::string ProfileDocument::GetString(std::string_view section, std::string_view key,
-                                       std::string_view fallback, size_t maxChars) const {
+                                       std::string_view fallback) const {
     std::optional<std::string_view> value = FindValue(lines, section, key);
-    return CutProfileText(value ? *value : fallback, maxChars);
+    return CutName(value ? *value : fallback);
 }
 
 int32_t ProfileDocument::GetInt(std::string_view section, std::string_view key,
@@ -303,40 +249,13 @@ void ProfileDocument::SetInt(std::string_view section, std::string_view key, int
 
 bool ProfileDocument::Save(const std::string& path) const {
     if (partial) return false;
-#if defined(_WIN32)
-    const std::string target = path;
-#else
-    const std::string target = ResolveLink(path);
-#endif
-    // A name of its own for every save, so that two programs saving at once never write into
-    // one temporary file.
-    static std::mt19937_64 random{std::random_device{}()};
-    std::string temp;
-    File file;
-    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
-        temp = target + "." + std::to_string(random() % 1000000000) + ".tmp";
-        file.open(temp, File::Mode::CreateNew);
-    }
-    if (!file.isOpen()) return false;
+    // A settings file kept as a link (in a dotfiles folder, say) stays one, and a private one
+    // stays private.
+    ReplacingFile out;
+    if (!out.open(path)) return false;
     bool ok = true;
-    for (const std::string& line : lines) ok = ok && file.write(line.data(), line.size());
-    ok = ok && file.sync();
-    ok = file.close() && ok;
-#if !defined(_WIN32)
-    // Keep the old file's permissions (a private settings file stays private).
-    struct stat st;
-    if (ok && stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        chmod(temp.c_str(), st.st_mode & 07777);
-#endif
-    ok = ok && ReplaceFile(temp, target);
-    if (!ok) {
-        std::remove(temp.c_str());
-        return false;
-    }
-#if !defined(_WIN32)
-    SyncDirectoryOf(target);
-#endif
-    return true;
+    for (const std::string& line : lines) ok = ok && out.file().write(line.data(), line.size());
+    return ok && out.commit();  // out removes its temporary file when it was not committed
 }
 
 std::string ReadProfileString(std::string_view section, std::string_view key,

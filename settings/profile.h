@@ -18,8 +18,6 @@
 
 namespace kestrel {
 
-// What a 260-character buffer with its terminator holds.
-constexpr size_t kProfileValueChars = 259;
 // A settings file is a few hundred bytes: past this the file is not ours, and the rest of it is
 // treated as absent (it is not written back either).
 constexpr size_t kMaxProfileBytes = 1 << 20;
@@ -40,10 +38,10 @@ struct ProfileDocument {
     // not write over what it could not see.
     static bool Load(const std::string& path, ProfileDocument& doc);
 
-    // The key's value, cut to `maxChars`; `fallback` (cut the same way) when the key or its
-    // section is missing. A key present with an empty value gives "".
+    // The key's value, cut by CutName (settings.h); `fallback` (cut the same way) when the key
+    // or its section is missing. A key present with an empty value gives "".
     std::string GetString(std::string_view section, std::string_view key,
-                          std::string_view fallback, size_t maxChars = kProfileValueChars) const;
+                          std::string_view fallback) const;
     // The key's value read as a decimal integer: optional sign, then the leading digits
     // ("12abc" is 12, "abc" is 0); saturates at the int32_t limits. `fallback` when the key is
     // missing or its value empty.
@@ -62,9 +60,6 @@ struct ProfileDocument {
     // not be written, or the document is partial; the old file is then unchanged.
     bool Save(const std::string& path) const;
 };
-
-// Cuts to `maxChars` bytes, one to three fewer when the cut would split a UTF-8 sequence.
-std::string CutProfileText(std::string_view text, size_t maxChars);
 
 // One-shot forms over a file name, as the platform's functions are used.
 std::string ReadProfileString(std::string_view section, std::string_view key,

@@ -8,23 +8,20 @@
 
 namespace kestrel {
 
-// Windows: the bare name "Kestrel.ini". Elsewhere: Kestrel.ini in $XDG_CONFIG_HOME, or in
-// ~/.config when that is unset, empty or not an absolute path.
+// Kestrel.ini in $XDG_CONFIG_HOME, or in ~/.config when that is unset, empty or not an absolute
+// path.
 std::string SettingsFilePath();
 
 // The user's home directory: $HOME, else the password database's entry, else "/".
 std::string HomeDirectory();
 
-// Names used for keys that are missing: "C:\Input.AVI" and so on on Windows, the same names in
-// the home directory elsewhere; cut to the length of a name.
-std::string DefaultInputFile();
-std::string DefaultOutputFile();
-std::string DefaultDarkFrame();
+// The name used for a missing name key: `file` in the home directory, cut as names are.
+std::string DefaultName(const char* file);
 
 // Replaces every field from the file, using each missing key's default; no message, whatever
 // the file holds. Values are taken as read, without range checks.
 void LoadSettings(const std::string& path, Settings& settings);
-// Writes all fifteen keys in one rewrite of the file, keeping everything else in it. False
+// Writes every field's key in one rewrite of the file, keeping everything else in it. False
 // when the file was not written; the old file is then unchanged.
 bool SaveSettings(const std::string& path, const Settings& settings);
 

@@ -1,16 +1,21 @@
-// The batch run's conversation with the user and its effect on the files, through the scripted
-// windowing layer.
+// The batch run's conversation with the user, the order of its corrections and its effect on the
+// files, through the scripted windowing layer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
-#include "run/batch.h"
+#include "corrections/gradient.h"
+#include "corrections/stretch.h"
+#include "io/bitmap.h"
 #include "io/frame_source.h"
-#include "settings/settings.h"
+#include "run/batch.h"
+#include "support/bmp_builder.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/riff_walk.h"
+#include "support/samples.h"
 #include "support/scripted_windowing.h"
 #include "support/test_video.h"
 
@@ -21,117 +26,158 @@ using test::ExpectedFrame;
 using test::ReadAllFrames;
 using test::ReadFileBytes;
 using test::ScriptedWindowing;
-using test::TempDir;
 using test::WriteFileBytes;
-using test::WriteTestVideo;
 using Log = std::vector<std::string>;
 
-constexpr int kW = 11, kH = 7, kFrames = 4;
+constexpr int kW = 40, kH = 36, kFrames = 4;
+const std::string kWriteFailed = "box Error: Can't write AVI output file [none]";
 
-// Output frame n read back in colour: grey frames come back with three equal channels.
-std::vector<uint8_t> Output(int n, bool colour) {
-    if (colour) return ExpectedFrame(kW, kH, n, true).pixels;
-    std::vector<uint8_t> out;
-    for (uint8_t g : ExpectedFrame(kW, kH, n, false).pixels) out.insert(out.end(), {g, g, g});
-    return out;
+// A 24-bit dark frame, every sample `value`.
+test::Bytes FlatBitmap(int width, int height, uint8_t value) {
+    return test::BuildBmp(test::Bmp(width, height).Fill(0x010101u * value));
+}
+
+// A frame as the output holds it: grey written as three equal bytes.
+test::Bytes AsWritten(const Image& frame) {
+    test::Bytes bgr;
+    for (uint8_t v : frame.pixels) bgr.insert(bgr.end(), frame.channels == 3 ? 1 : 3, v);
+    return bgr;
+}
+
+// The start of a run's log, its frames shown, its end.
+Log RunLog(Log start, int frames, Log end = {"arrow"}) {
+    for (int n = 0; n < frames; ++n) start.push_back("show " + std::to_string(n));
+    start.insert(start.end(), end.begin(), end.end());
+    return start;
 }
 
 class BatchRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        AppSettings() = Settings{};
-        AppSettings().InputFile = dir.file("in.avi");
-        AppSettings().OutputFile = dir.file("out.avi");
-        ASSERT_TRUE(WriteTestVideo(AppSettings().InputFile, kW, kH, kFrames));
-    }
+    void SetUp() override { Reset(); }
     void TearDown() override { AppSettings() = Settings{}; }
 
-    std::string out() const { return AppSettings().OutputFile; }
-    std::string confirm() const {
-        return "box Confirm Overwrite: " + OverwriteQuestion(out()) + " [main]";
+    // A folder holding only the input video, the settings naming it, the output and the dark
+    // frame, and a windowing layer that answers OK and Yes.
+    void Reset() {
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directory(dir.path());
+        AppSettings() = Settings{};
+        s().InputFile = dir.file("in.avi");
+        s().OutputFile = dir.file("out.avi");
+        s().DarkFrame = dir.file("dark.bmp");
+        ASSERT_TRUE(test::WriteTestVideo(s().InputFile, kW, kH, kFrames));
+        w = ScriptedWindowing{};
     }
+    Settings& s() { return AppSettings(); }
+    std::string out() { return s().OutputFile; }
 
-    TempDir dir;
+    test::TempDir dir;
     ScriptedWindowing w;
 };
 
-TEST_F(BatchRun, PassesEveryFrameThroughUnchanged) {
-    for (bool colour : {false, true}) {
-        AppSettings().Colour = colour;
-        std::filesystem::remove(out());
-        ScriptedWindowing win;
-        RunBatch(win);
-        EXPECT_EQ(win.log,
-                  (Log{"setup", "clear", "wait", "show 0", "show 1", "show 2", "show 3", "arrow"}));
-        EXPECT_EQ(LastRun().framesWritten, kFrames);
-        std::vector<Image> written = ReadAllFrames(out());
-        ASSERT_EQ(written.size(), size_t(kFrames));
-        for (int n = 0; n < kFrames; ++n) {
-            EXPECT_EQ(win.shown[n].pixels, ExpectedFrame(kW, kH, n, colour).pixels) << n;
-            EXPECT_EQ(written[n].pixels, Output(n, colour)) << n;
+TEST_F(BatchRun, WhatTheUserSeesAndWhatIsLeftOnDisk) {
+    const std::string confirm = "box Confirm Overwrite: " + OverwriteQuestion(out()) + " [main]";
+    const std::string info = "box Info: Press ESC to stop processing [main]";
+    const test::Bytes old = {4, 2};
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        Log log;
+        int written;  // frames in the output; -1: none made, and an old file kept as it was
+    };
+    const Case cases[] = {
+        {"every frame", [] {}, RunLog({"setup", "clear", "wait"}, 4), kFrames},
+        {"cancel in Setup", [&] { w.setupResult = Pressed::Cancel; }, {"setup"}, -1},
+        {"No to the overwrite question",
+         [&] { WriteFileBytes(out(), old), w.overwriteAnswer = Pressed::No; }, {"setup", confirm},
+         -1},
+        {"Escape at the first frame", [&] { WriteFileBytes(out(), old), w.escapeAtCheck = 0; },
+         {"setup", confirm, "clear", "wait", "arrow"}, -1},
+        {"Escape at the third frame", [&] { w.escapeAtCheck = 2; },
+         RunLog({"setup", "clear", "wait"}, 2), 2},
+        {"a missing input", [&] { s().InputFile = dir.file("missing.avi"); },
+         {"setup", "clear", "wait", "box Error: Can't open AVI input file [none]", "arrow"}, -1},
+        {"an output that cannot be made", [&] { s().OutputFile = dir.file("no/dir/out.avi"); },
+         {"setup", "clear", "wait", "show 0", "box Error: Can't open AVI output file [none]",
+          "arrow"},
+         -1},
+        {"commands during the run, each answered once", [&] { w.commandsAtDrain = {{1, 2}}; },
+         RunLog({"setup", "clear", "wait", "show 0", info, info, "show 1", "show 2", "show 3"}, 0),
+         kFrames},
+        {"an unreadable dark frame starts no run",
+         [&] { test::WriteFileText(s().DarkFrame, "not a bitmap"), s().Hot = 1; },
+         {"setup", "clear", "box Error: Can't open dark frame [none]"}, -1},
+        {"a dark frame of another size is told once, the chain goes on",
+         [&] {
+             WriteFileBytes(s().DarkFrame, FlatBitmap(2 * kW, 2 * kH, 30));
+             s().SubDark = s().Hot = 1;
+         },
+         RunLog({"setup", "clear", "wait", "box Error: Darkframe must be same size as image! [none]"},
+                4),
+         kFrames},
+        {"a name near the system's limit",
+         [&] { s().OutputFile = dir.file(std::string(250, 'n') + ".avi"); },
+         RunLog({"setup", "clear", "wait"}, 4), kFrames},
+    };
+    for (const Case& c : cases) {
+        Reset();
+        c.arrange();
+        RunBatch(w);
+        EXPECT_EQ(w.log, c.log) << c.what;
+        EXPECT_EQ(Busy(), 0);
+        EXPECT_EQ(LastRun().started, std::count(c.log.begin(), c.log.end(), "wait") == 1) << c.what;
+        EXPECT_EQ(LastRun().framesWritten, std::max(c.written, 0)) << c.what;
+        EXPECT_EQ(LastRun().outputComplete, c.written > 0) << c.what;
+        if (c.written >= 0) {
+            EXPECT_EQ(ReadAllFrames(out()).size(), size_t(c.written)) << c.what;
+        } else if (std::filesystem::exists(out())) {
+            EXPECT_EQ(ReadFileBytes(out()), old) << c.what;
         }
     }
-}
-
-TEST_F(BatchRun, CancelInSetupTouchesNothing) {
-    w.setupResult = kIdCancel;
+    // A second run asks before it replaces the first one's output, and writes it afresh.
+    Reset();
     RunBatch(w);
-    EXPECT_EQ(w.log, Log{"setup"});
-    EXPECT_FALSE(std::filesystem::exists(out()));
-    EXPECT_FALSE(LastRun().started);
-    EXPECT_EQ(Busy(), 0);
-}
-
-TEST_F(BatchRun, ExistingOutputAndNoLeavesItIntact) {
-    ASSERT_TRUE(WriteFileBytes(out(), {1, 2, 3}));
-    w.overwriteAnswer = kIdNo;
-    RunBatch(w);
-    EXPECT_EQ(w.log, (Log{"setup", confirm()}));
-    EXPECT_EQ(ReadFileBytes(out()), (std::vector<uint8_t>{1, 2, 3}));
-}
-
-TEST_F(BatchRun, EscapeAtTheFirstFrameLeavesAnExistingOutputUntouched) {
-    ASSERT_TRUE(WriteFileBytes(out(), {9, 9}));
-    w.escapeAtCheck = 0;
-    RunBatch(w);
-    EXPECT_EQ(w.log, (Log{"setup", confirm(), "clear", "wait", "arrow"}));
-    EXPECT_EQ(ReadFileBytes(out()), (std::vector<uint8_t>{9, 9}));
-    // The frame read before Escape was noticed stays in the buffer, uncorrected.
-    EXPECT_EQ(ImageBuffer().pixels, ExpectedFrame(kW, kH, 0, false).pixels);
-}
-
-TEST_F(BatchRun, EscapeLaterKeepsTheFramesWritten) {
-    w.escapeAtCheck = 2;
-    RunBatch(w);
-    EXPECT_EQ(w.log, (Log{"setup", "clear", "wait", "show 0", "show 1", "arrow"}));
-    EXPECT_EQ(ReadAllFrames(out()).size(), 2u);
-}
-
-TEST_F(BatchRun, MissingInputIsReportedOnceAndCreatesNoOutput) {
-    AppSettings().InputFile = dir.file("missing.avi");
-    RunBatch(w);
-    EXPECT_EQ(w.log, (Log{"setup", "clear", "wait", "box Error: Can't open AVI input file [none]",
-                          "arrow"}));
-    EXPECT_FALSE(std::filesystem::exists(out()));
-    EXPECT_EQ(ImageBuffer().width, 0);
-    EXPECT_EQ(ImageBuffer().height, 0);
-}
-
-TEST_F(BatchRun, OutputThatCannotBeCreatedEndsTheRunAfterTheFirstFrameIsShown) {
-    AppSettings().OutputFile = dir.file("no/such/folder/out.avi");
-    RunBatch(w);
-    EXPECT_EQ(w.log, (Log{"setup", "clear", "wait", "show 0",
-                          "box Error: Can't open AVI output file [none]", "arrow"}));
-    EXPECT_EQ(LastRun().framesWritten, 0);
-}
-
-TEST_F(BatchRun, CommandsDuringARunAreAnsweredOnceEachAndForgotten) {
-    w.commandsAtDrain = {{1, 2}};
-    RunBatch(w);
-    const std::string info = "box Info: Press ESC to stop processing [main]";
-    EXPECT_EQ(w.log, (Log{"setup", "clear", "wait", "show 0", info, info, "show 1", "show 2",
-                          "show 3", "arrow"}));
+    ScriptedWindowing second;
+    RunBatch(second);
+    EXPECT_EQ(second.log, RunLog({"setup", confirm, "clear", "wait"}, 4));
     EXPECT_EQ(ReadAllFrames(out()).size(), size_t(kFrames));
+}
+
+// The frame shown is the frame written, grey written as three equal bytes; the corrections run
+// in their fixed order, the dark frame first.
+TEST_F(BatchRun, ShownAndWrittenFramesAreTheCorrectedOnes) {
+    struct Case {
+        bool colour, subtract, chain;
+    };
+    for (const Case c : {Case{false, false, false}, Case{true, false, false}, Case{false, true, false},
+                         Case{true, false, true}}) {
+        Reset();
+        ASSERT_TRUE(WriteFileBytes(s().DarkFrame, FlatBitmap(kW, kH, 30)));
+        s().Colour = c.colour;
+        s().SubDark = c.subtract;
+        s().Vert = s().Horiz = s().Stretch = c.chain;
+        s().Border = 2, s().GradSmooth = 1, s().StretchLow = 5, s().StretchHigh = 95;
+        RunBatch(w);
+        const std::vector<Image> written = ReadAllFrames(out());
+        ASSERT_EQ(written.size(), size_t(kFrames));
+        for (int n = 0; n < kFrames; ++n) {
+            Image expected = ExpectedFrame(kW, kH, n, c.colour);
+            if (c.subtract)
+                for (uint8_t& v : expected.pixels) v = uint8_t(std::max(0, v - 30));
+            if (c.chain) {
+                Image stretchedFirst = expected;
+                CorrectVerticalGradient(expected, s());
+                CorrectHorizontalGradient(expected, s());
+                StretchHistogram(expected, s());
+                StretchHistogram(stretchedFirst, s());
+                CorrectVerticalGradient(stretchedFirst, s());
+                CorrectHorizontalGradient(stretchedFirst, s());
+                ASSERT_NE(expected.pixels, stretchedFirst.pixels) << "the order must matter here";
+            }
+            EXPECT_EQ(w.shown[n].pixels, expected.pixels) << "frame " << n;
+            EXPECT_EQ(written[n].pixels, AsWritten(expected)) << "frame " << n;
+        }
+    }
 }
 
 TEST_F(BatchRun, BusyKeepsASecondRunOut) {
@@ -142,76 +188,80 @@ TEST_F(BatchRun, BusyKeepsASecondRunOut) {
     };
     RunBatch(w);
     EXPECT_EQ(busySeen, kFrames);
-    EXPECT_EQ(Busy(), 0);
     EXPECT_EQ(std::count(w.log.begin(), w.log.end(), "setup"), 1);
 }
 
-TEST_F(BatchRun, TwoRunsInARowEachWriteAFreshFileFromTheFirstFrame) {
+// A full disk, as a file size limit: at the fourth frame the frames before it stay in a valid
+// file; at the first an existing output stays as it was. Both are told once.
+TEST_F(BatchRun, AFailedWriteKeepsWhatWasWrittenOrWhatWasThere) {
     RunBatch(w);
-    ScriptedWindowing second;
-    RunBatch(second);
-    EXPECT_EQ(second.log, (Log{"setup", confirm(), "clear", "wait", "show 0", "show 1", "show 2",
-                               "show 3", "arrow"}));
-    EXPECT_EQ(ReadAllFrames(out()).size(), size_t(kFrames));
-}
-
-TEST_F(BatchRun, AFailedWriteIsReportedAndTheFramesBeforeItStayInAValidFile) {
-    // A complete output tells where each frame ends; the child's file size limit then lets
-    // three frames and their index in, and makes the disk "fill up" at the fourth.
-    RunBatch(w);
-    const uint64_t complete = std::filesystem::file_size(out());
-    const uint64_t frameChunk = 8 + 3 * 12 * kH;  // header and 7 rows of 36 bytes (33 + fill)
-    const uint64_t limit = complete - frameChunk - 16 + 40;
-    std::filesystem::remove(out());
-    const auto child = [] {
-        ScriptedWindowing win;
-        RunBatch(win);
-        const std::string box = "box Error: Can't write AVI output file [none]";
-        return std::count(win.log.begin(), win.log.end(), box) == 1 ? LastRun().framesWritten : 100;
-    };
-    ASSERT_EQ(test::ExitCodeUnderFileSizeLimit(limit, child), kFrames - 1);
-    test::AviLayout avi;
-    ASSERT_TRUE(test::ReadAviFile(out(), avi));
-    EXPECT_TRUE(avi.idx1.present);
-    EXPECT_EQ(avi.avihField(test::kAvihTotalFrames), uint32_t(kFrames - 1));
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
-    if (test::HaveTool("ffprobe")) {
-        EXPECT_EQ(test::Probe(out(), "nb_read_frames"),
-                  "nb_read_frames=" + std::to_string(kFrames - 1));
+    test::AviLayout complete;
+    ASSERT_TRUE(test::ReadAviFile(out(), complete));
+    const uint64_t frameChunk = 8 + 3 * 12 * kH, bytes = complete.bytes.size();
+    const uint64_t headers = complete.frames.at(0).data - 8;
+    for (const auto& [limit, written] : {std::pair{bytes - frameChunk - 16 + 40, kFrames - 1},
+                                         std::pair{headers + 4, 0}}) {
+        ASSERT_TRUE(WriteFileBytes(out(), {4, 2}));
+        const auto child = [] {
+            ScriptedWindowing win;
+            RunBatch(win);
+            const bool told = std::count(win.log.begin(), win.log.end(), kWriteFailed) == 1;
+            return told ? LastRun().framesWritten : 100;
+        };
+        ASSERT_EQ(test::ExitCodeUnderFileSizeLimit(limit, child), written);
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+        if (written == 0) {
+            EXPECT_EQ(ReadFileBytes(out()), (test::Bytes{4, 2}));
+            continue;
+        }
+        test::AviLayout avi;
+        ASSERT_TRUE(test::ReadAviFile(out(), avi));
+        EXPECT_EQ(avi.avihField(test::kAvihTotalFrames), uint32_t(written));
+        const std::vector<Image> frames = ReadAllFrames(out());
+        ASSERT_EQ(frames.size(), size_t(written));
+        for (int n = 0; n < written; ++n)
+            EXPECT_EQ(frames[n].pixels, AsWritten(ExpectedFrame(kW, kH, n, false))) << n;
+        if (test::HaveTool("ffprobe")) {
+            EXPECT_EQ(test::Probe(out(), "nb_read_frames"), "nb_read_frames=3");
+        }
     }
-    const std::vector<Image> written = ReadAllFrames(out());
-    ASSERT_EQ(written.size(), size_t(kFrames - 1));
-    for (int n = 0; n < kFrames - 1; ++n) EXPECT_EQ(written[n].pixels, Output(n, false)) << n;
 }
 
-TEST_F(BatchRun, AFirstFrameThatCannotBeStoredLeavesAnExistingOutputAlone) {
-    // Room for the headers a finished run writes, none for a frame.
-    RunBatch(w);
-    test::AviLayout finished;
-    ASSERT_TRUE(test::ReadAviFile(out(), finished));
-    const uint64_t headers = finished.frames.at(0).data - 8;
-    ASSERT_TRUE(WriteFileBytes(out(), {4, 2}));
-    const auto child = [] {
-        ScriptedWindowing win;
-        RunBatch(win);
-        const std::string box = "box Error: Can't write AVI output file [none]";
-        const bool reported = std::count(win.log.begin(), win.log.end(), box) == 1;
-        return reported && LastRun().framesWritten == 0 && !LastRun().outputComplete ? 0 : 1;
+// End to end: the hot pixels that kestrel-synth puts into its video and dark frame are gone
+// after kestrel-batch subtracts the dark frame and repairs them.
+TEST(HotPixels, SyntheticHotPixelsAreRemoved) {
+    test::TempDir dir;
+    using test::ShellQuote;
+    const std::string sky = ShellQuote(dir.file("sky.avi")), dark = ShellQuote(dir.file("dark.bmp"));
+    ASSERT_EQ(test::RunCommand(ShellQuote(KESTREL_SYNTH_PATH) + " --width 96 --height 64 --frames 4" +
+                               " --hot-pixels 40 --output " + sky + " --dark " + dark + " >/dev/null")
+                  .status,
+              0);
+    const auto run = test::RunCommand(ShellQuote(KESTREL_BATCH_PATH) + " -q -d " + dark +
+                                      " --subtract-dark --hot-pixels " + sky + " " +
+                                      ShellQuote(dir.file("out.avi")) + " 2>&1");
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    Settings grey;
+    grey.DarkFrame = dir.file("dark.bmp");
+    Failure failure;
+    ASSERT_TRUE(LoadDarkFrame(grey, failure));
+    std::vector<size_t> hot;  // pixels where the dark frame reaches the threshold
+    for (size_t p = 0; p < DarkImage().pixels.size(); ++p)
+        if (DarkImage().pixels[p] >= 200) hot.push_back(p);
+    ASSERT_EQ(hot.size(), 40u);
+    auto countHot = [&](const std::string& avi) {
+        size_t n = 0;
+        for (const Image& f : ReadAllFrames(avi))
+            for (size_t p : hot) n += f.pixels[3 * p] >= 200;
+        return n;
     };
-    ASSERT_EQ(test::ExitCodeUnderFileSizeLimit(headers + 4, child), 0);
-    EXPECT_EQ(ReadFileBytes(out()), (std::vector<uint8_t>{4, 2}));
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
-}
-
-TEST_F(BatchRun, OutputNamesNearTheSystemsLimitWork) {
-    AppSettings().OutputFile = dir.file(std::string(250, 'n') + ".avi");
-    RunBatch(w);
-    EXPECT_TRUE(LastRun().outputComplete);
-    EXPECT_EQ(ReadAllFrames(out()).size(), size_t(kFrames));
+    EXPECT_EQ(countHot(dir.file("sky.avi")), 4 * hot.size());
+    EXPECT_EQ(countHot(dir.file("out.avi")), 0u);
 }
 
 TEST(OverwriteQuestion, HoldsTheWholeLongestName) {
-    std::string name(kMaxNameChars, 'x');
+    const std::string name(kMaxNameChars, 'x');
     EXPECT_EQ(OverwriteQuestion(name), "File " + name + " exists. Overwrite?");
 }
 

@@ -1,6 +1,6 @@
-// Plain transcriptions of the gradient flattening and the histogram stretch, written for reading,
-// not for speed: every window summed afresh, every box summed afresh, every byte mapped on its
-// own. The fast code in corrections/ must match them bit for bit. Where the documented algorithms
+// Plain transcriptions of the dark-frame repair, the gradient flattening and the histogram
+// stretch, written for reading, not for speed: every window summed afresh, every box summed
+// afresh, every byte mapped on its own. The fast code in corrections/ must match them bit for bit. Where the documented algorithms
 // leave a case open they are extended exactly as the fast code decides it (see the comments
 // there); nothing else about them is shared with it.
 //
@@ -17,6 +17,31 @@
 #include "settings/settings.h"
 
 namespace kestrel::oracle {
+
+// Subtraction, then the repair of hot samples from a copy of the subtracted frame: working in
+// place must give the same. Frame and dark frame of the same size.
+inline Image ApplyDarkFrame(const Image& frame, const Image& dark, const Settings& s) {
+    Image out = frame;
+    const int c = frame.channels, r = frame.width * c, h = frame.height;
+    if (s.SubDark)
+        for (size_t i = 0; i < out.pixels.size(); ++i)
+            out.pixels[i] = uint8_t(std::max(0, out.pixels[i] - dark.pixels[i]));
+    if (!s.Hot) return out;
+    const Image before = out;
+    auto hot = [&](int i, int x) { return dark.pixels[size_t(i * r + x)] >= s.HotThreshold; };
+    for (int i = 0; i < h; ++i)
+        for (int x = 0; x < r; ++x) {
+            if (!hot(i, x)) continue;
+            int sum = 0, count = 0;
+            for (int k = std::max(i - 2, 0); k <= std::min(i + 2, h - 1); ++k)
+                for (int j = -2; j <= 2; ++j) {
+                    const int m = x + j * c;
+                    if (m >= 0 && m < r && !hot(k, m)) sum += before.pixels[size_t(k * r + m)], ++count;
+                }
+            if (count > 0) out.pixels[size_t(i * r + x)] = uint8_t(sum / count);
+        }
+    return out;
+}
 
 // One channel's lines: rows (sample t of row k is pixel (t, k)) or columns (pixel (k, t)).
 inline void FlattenLines(Image& frame, int32_t offset, int32_t step, const Settings& settings,

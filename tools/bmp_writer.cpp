@@ -1,10 +1,8 @@
 #include "tools/bmp_writer.h"
 
-#include <cstdio>
-
 #include "io/avi_format.h"
 #include "base/byte_cursor.h"
-#include "base/file.h"
+#include "base/replace_file.h"
 
 namespace kestrel::synth {
 
@@ -34,13 +32,12 @@ bool WriteBmp24(const std::string& path, const Image& image, std::string& error)
         error = "no picture to write";
         return false;
     }
-    const std::string temp = path + ".part";
-    std::remove(temp.c_str());  // left over from an interrupted run
-    File file;
-    if (!file.open(temp, File::Mode::CreateNew)) {
-        error = "cannot create " + temp;
+    ReplacingFile out;
+    if (!out.open(path)) {
+        error = "cannot create " + path + ": " + out.reason();
         return false;
     }
+    File& file = out.file();
     const std::vector<uint8_t> headers = Bmp24Headers(image.width, image.height);
     bool ok = file.write(headers.data(), headers.size());
     const size_t w = size_t(image.width);
@@ -52,10 +49,8 @@ bool WriteBmp24(const std::string& path, const Image& image, std::string& error)
             for (size_t c = 0; c < 3; ++c) row[3 * x + c] = in[x * ch + (ch == 3 ? c : 0)];
         ok = file.write(row.data(), row.size());
     }
-    ok = file.close() && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        error = "cannot write " + path;
+    if (!ok || !out.commit()) {
+        error = "cannot write " + path + ": " + (ok ? out.reason() : file.reason());
         return false;
     }
     return true;

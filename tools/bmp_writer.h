@@ -16,8 +16,8 @@ constexpr uint32_t kBmpFileHeaderSize = 14;
 // The headers for a 24-bit picture of this size.
 std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height);
 
-// Grey images are written with three equal bytes per pixel. The file is written beside the
-// target and renamed over it when complete. False, with `error` set, when it cannot be written.
+// Grey images are written with three equal bytes per pixel. The file replaces the target only
+// when complete (base/replace_file.h). False, with `error` set, when it cannot be written.
 bool WriteBmp24(const std::string& path, const Image& image, std::string& error);
 
 }  // namespace kestrel::synth

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     MessageBoxHook() = [](QWidget*, const std::string& text, const std::string& caption,
                           Buttons) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-        return kIdYes;
+        return Pressed::Yes;
     };
     test::WhenModal([&](QWidget* setup) {
         if (setup->windowTitle() != "Setup") return false;

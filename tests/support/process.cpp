@@ -44,6 +44,25 @@ std::string Probe(const std::string& path, const std::string& entries) {
     return out;
 }
 
+std::string ProbeFirstSegment(const std::string& path, const std::string& scratch) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    uint8_t head[8] = {};
+    const bool read = f && std::fread(head, 1, 8, f) == 8;
+    if (f) std::fclose(f);
+    if (!read) return "";
+    const uint64_t bytes = 8 + (uint64_t(head[4]) | uint64_t(head[5]) << 8 |
+                                uint64_t(head[6]) << 16 | uint64_t(head[7]) << 24);
+    if (RunCommand("head -c " + std::to_string(bytes) + " " + ShellQuote(path) + " > " +
+                   ShellQuote(scratch))
+            .status != 0)
+        return "";
+    std::string out = RunCommand("ffprobe -v error -use_odml 0 -count_frames -show_entries "
+                                 "stream=nb_read_frames -of default=nw=1 " + ShellQuote(scratch))
+                          .output;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 std::vector<uint8_t> FfmpegDecode(const std::string& path, const std::string& pixFmt) {
     const std::string raw =
         RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(path) +

@@ -26,6 +26,10 @@ std::string ShellQuote(const std::string& s);
 // fields) of the first video stream; frames are counted by decoding (nb_read_frames).
 std::string Probe(const std::string& path, const std::string& entries);
 
+// What a player that knows only AVI 1.0 reads of `path`: ffprobe's frame count (as Probe gives
+// it), without OpenDML, of the first RIFF segment alone, copied to `scratch` for it.
+std::string ProbeFirstSegment(const std::string& path, const std::string& scratch);
+
 // Every frame of the first video stream of `path` as ffmpeg decodes it, packed as `pixFmt`.
 std::vector<uint8_t> FfmpegDecode(const std::string& path, const std::string& pixFmt = "bgr24");
 

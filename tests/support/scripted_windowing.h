@@ -13,8 +13,8 @@ namespace kestrel::test {
 
 class ScriptedWindowing : public Windowing {
 public:
-    int setupResult = kIdOk;
-    int overwriteAnswer = kIdYes;
+    Pressed setupResult = Pressed::Ok;
+    Pressed overwriteAnswer = Pressed::Yes;
     int escapeAtCheck = -1;              // escapeDown() is true from this call on (0 = first frame)
     std::map<int, int> commandsAtDrain;  // commands queued before the n-th drain (0-based)
     std::function<void()> onShow;        // runs inside showFrame, as a paint would
@@ -22,13 +22,13 @@ public:
     std::vector<std::string> log;
     std::vector<Image> shown;  // copies of the frames shown
 
-    int messageBox(const std::string& text, const std::string& caption, Buttons buttons,
+    Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
                    Owner owner) override {
         log.push_back("box " + caption + ": " + text +
                       (owner == Owner::MainWindow ? " [main]" : " [none]"));
-        return buttons == Buttons::YesNo ? overwriteAnswer : kIdOk;
+        return buttons == Buttons::YesNo ? overwriteAnswer : Pressed::Ok;
     }
-    int setupDialog() override {
+    Pressed setupDialog() override {
         log.push_back("setup");
         return setupResult;
     }

@@ -1,0 +1,381 @@
+// The frame corrections: the fast code against the plain transcriptions of corrections_oracle.h
+// over random frames and settings (in range and far out of it), and worked cases, computed by
+// hand, that pin what the transcriptions mean.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "corrections/dark.h"
+#include "corrections/gradient.h"
+#include "corrections/stretch.h"
+#include "corrections_oracle.h"
+#include "support/samples.h"
+
+namespace kestrel {
+namespace {
+
+using test::Bytes;
+using test::Filled;
+using test::MakeImage;
+
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+Settings Gradient(int32_t border, int32_t smooth, int32_t noise) {
+    Settings s;
+    s.Border = border, s.GradSmooth = smooth, s.NoiseLevel = noise;
+    return s;
+}
+Settings Stretch(int32_t low, int32_t high, int32_t border) {
+    Settings s;
+    s.StretchLow = low, s.StretchHigh = high, s.Border = border;
+    return s;
+}
+Settings Dark(bool subtract, bool hot, int32_t threshold) {
+    Settings s;
+    s.SubDark = subtract, s.Hot = hot, s.HotThreshold = threshold;
+    return s;
+}
+
+template <class T>
+T Pick(std::mt19937& rng, std::initializer_list<T> values) {
+    return values.begin()[rng() % values.size()];
+}
+
+// Skies of several kinds: any byte; a faint background with noise and stars; near-black (a
+// background estimate of 0 along many lines); black with rare bright samples; two levels (even
+// splits make equal stretch cuts meet); one value.
+Image RandomSky(std::mt19937& rng, int32_t width, int32_t height, int32_t channels) {
+    Image frame = Filled(width, height, channels, 0);
+    const uint32_t kind = rng() % 6, spread = 1 + rng() % 12;
+    const uint8_t a = uint8_t(rng() % 80), b = uint8_t(rng());
+    for (uint8_t& v : frame.pixels) {
+        const uint32_t r = rng();
+        const uint8_t choices[] = {uint8_t(r), uint8_t(r % 97 ? a + r % spread : 200 + r % 56),
+                                   uint8_t(r % 50 ? r % 3 : r), uint8_t(r % 300 ? 0 : r),
+                                   r % 2 ? a : b, a};
+        v = choices[kind];
+    }
+    return frame;
+}
+
+// A line length that exercises the window rules for this border: around 30, B + 30 and
+// 2B + 30, or anything up to 2B + 80 (capped, so that huge borders give short lines).
+int32_t InterestingLength(std::mt19937& rng, int32_t border) {
+    const int64_t b = std::clamp(border, 0, 120);
+    const int64_t pick = Pick<int64_t>(rng, {1, 2, 29, 30, 31, b + 29, b + 30, 2 * b + 29,
+                                             2 * b + 30, 2 * b + 31, int64_t(1 + rng() % uint64_t(2 * b + 80))});
+    return int32_t(std::clamp<int64_t>(pick, 1, 280));
+}
+
+std::string FirstDifference(const Image& a, const Image& b) {
+    if (a.pixels.size() != b.pixels.size()) return "sizes differ";
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+        if (a.pixels[i] != b.pixels[i])
+            return "byte " + std::to_string(i) + ": " + std::to_string(a.pixels[i]) + " vs " +
+                   std::to_string(b.pixels[i]);
+    return {};
+}
+
+TEST(CorrectionsDifferential, GradientsMatchThePlainTranscription) {
+    std::mt19937 rng(20240611);
+    int changed = 0;
+    for (int round = 0; round < 1000; ++round) {
+        const Settings s = Gradient(Pick(rng, {0, 1, 15, 15, 37, 100, -5, 1 << 30, kMax}),
+                                    Pick(rng, {0, 1, 2, 5, 5, 13, 50, -3, 1 << 30, kMax}),
+                                    Pick(rng, {0, 1, 10, 10, 100, -7, -1000, kMax, kMin}));
+        const bool rows = rng() % 2, both = rng() % 8 == 0;
+        // Lines of an interesting length; any number of them up to 160, around 2R + 1 too.
+        const int32_t length = InterestingLength(rng, s.Border), lines = int32_t(1 + rng() % 160);
+        const Image input =
+            RandomSky(rng, rows ? length : lines, rows ? lines : length, rng() % 2 ? 3 : 1);
+        Image fast = input, slow = input;
+        if (rows || both) CorrectVerticalGradient(fast, s), oracle::CorrectVerticalGradient(slow, s);
+        if (!rows || both)
+            CorrectHorizontalGradient(fast, s), oracle::CorrectHorizontalGradient(slow, s);
+        ASSERT_EQ(FirstDifference(fast, slow), "")
+            << "round " << round << " " << input.width << "x" << input.height << "x"
+            << input.channels << " B=" << s.Border << " R=" << s.GradSmooth
+            << " noise=" << s.NoiseLevel;
+        changed += fast.pixels != input.pixels;
+    }
+    EXPECT_GT(changed, 350) << "rounds that corrected something";
+}
+
+// One channel at a time, as the per-channel workers are called on their own; channel
+// addresses that do not fit the frame change nothing.
+TEST(CorrectionsDifferential, ChannelWorkersStayInTheirChannel) {
+    std::mt19937 rng(77);
+    for (int round = 0; round < 120; ++round) {
+        const Settings s = Gradient(int32_t(rng() % 20), int32_t(rng() % 4), int32_t(rng() % 30));
+        const auto [offset, step] = Pick<std::pair<int32_t, int32_t>>(
+            rng, {{0, 3}, {1, 3}, {2, 3}, {0, 1}, {1, 2}, {3, 3}, {-1, 3}, {0, 0}, {0, 4}});
+        const Image input =
+            RandomSky(rng, InterestingLength(rng, s.Border), InterestingLength(rng, s.Border), 3);
+        for (bool rows : {true, false}) {
+            Image fast = input, slow = input;
+            (rows ? FlattenRows : FlattenColumns)(fast, offset, step, s);
+            (rows ? oracle::FlattenRows : oracle::FlattenColumns)(slow, offset, step, s);
+            ASSERT_EQ(FirstDifference(fast, slow), "") << round << ": " << offset << "/" << step;
+            const bool fits = step >= 1 && step <= 3 && offset >= 0 && offset < step;
+            for (size_t i = 0; i < input.pixels.size(); ++i) {
+                const bool own = fits && i % size_t(step) == size_t(offset) &&
+                                 i < input.pixels.size() / 3 * size_t(step);
+                ASSERT_TRUE(own || fast.pixels[i] == input.pixels[i]) << "byte " << i;
+            }
+        }
+    }
+}
+
+TEST(CorrectionsDifferential, StretchMatchesThePlainTranscription) {
+    std::mt19937 rng(4242);
+    int stretched = 0;
+    for (int round = 0; round < 1500; ++round) {
+        auto percent = [&] { return Pick(rng, {0, 1, 5, 50, 50, 95, 99, 100, -10, 150, kMin, kMax}); };
+        const Settings s = Stretch(percent(), percent(), Pick(rng, {0, 0, 1, 2, 15, 100, -4, kMax}));
+        const int32_t width = int32_t(1 + rng() % (rng() % 4 ? 40 : 240));
+        const int32_t height = int32_t(1 + rng() % (rng() % 4 ? 40 : 240));
+        const Image input = RandomSky(rng, width, height, rng() % 2 ? 3 : 1);
+        Image fast = input, slow = input;
+        StretchHistogram(fast, s);
+        oracle::StretchHistogram(slow, s);
+        ASSERT_EQ(FirstDifference(fast, slow), "")
+            << "round " << round << " " << width << "x" << height << "x" << input.channels
+            << " low " << s.StretchLow << " high " << s.StretchHigh << " border " << s.Border;
+        stretched += fast.pixels != input.pixels;
+    }
+    EXPECT_GT(stretched, 500);
+}
+
+TEST(CorrectionsDifferential, DarkFrameMatchesThePlainRule) {
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 400; ++round) {
+        const int32_t w = int32_t(1 + rng() % 70), h = int32_t(1 + rng() % 8);
+        const int32_t c = rng() % 2 ? 3 : 1;
+        // Densities from no hot sample to all hot; thresholds at the edges and far outside.
+        const int32_t threshold = rng() % 2 ? int32_t(rng() % 258) - 1
+                                            : Pick(rng, {kMin, -1, 0, 1, 2, 254, 255, 256, kMax});
+        Image frame = Filled(w, h, c, 0), dark = Filled(w, h, c, 0);
+        for (auto& v : frame.pixels) v = uint8_t(rng());
+        const uint32_t spread = 1 + rng() % 256;
+        for (auto& v : dark.pixels) v = uint8_t(rng() % 2 ? rng() % spread : 255 - rng() % spread);
+        const Settings s = Dark(rng() % 2, rng() % 2, threshold);
+        const Image expected = oracle::ApplyDarkFrame(frame, dark, s);
+        Failure failure;
+        ApplyDarkFrame(frame, dark, s, failure);
+        ASSERT_EQ(FirstDifference(frame, expected), "") << w << "x" << h << "x" << c << " t " << threshold;
+        ASSERT_FALSE(failure);
+    }
+}
+
+// Lines as runs of equal samples: {{29, 10}, {1, 100}} is 29 samples of 10, then one of 100.
+Bytes Runs(std::initializer_list<std::pair<int32_t, uint8_t>> runs) {
+    Bytes line;
+    for (auto [count, value] : runs) line.insert(line.end(), size_t(count), value);
+    return line;
+}
+Bytes Join(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Two grey rows through FlattenRows with GradSmooth 0, so each is scaled by its own estimate:
+// entries e0 and e1, mean m = (e0 + e1) / 2, factor = m x 256 / e, sample = v x factor >> 8.
+TEST(CorrectionsCases, GradientWorkedByHand) {
+    struct Case {
+        const char* what;
+        int32_t border, noise;
+        Bytes first, second, firstOut, secondOut;
+    };
+    const Bytes star = Runs({{29, 10}, {1, 100}}), plain = Runs({{30, 10}}),
+                steps = Runs({{15, 10}, {15, 12}});
+    // Middle values 10 and 20 between bright samples: entries 300 and 600, factors 384 and 192,
+    // bright samples scaled too (255 x 384 saturates, 255 x 192 >> 8 = 191).
+    auto middle = [](int32_t width, int32_t from, int32_t count, uint8_t v) {
+        return Runs({{from, 255}, {count, v}, {width - from - count, 255}});
+    };
+    const Case cases[] = {
+        {"noise 10: the star is background (390, base 13; then 300 like the plain row)", 0, 10,
+         star, plain, star, plain},
+        {"noise 100: the star counts (390 and 300, mean 345)", 0, 100, star, plain,
+         Runs({{29, 8}, {1, 88}}), Runs({{30, 11}})},
+        {"noise 0: 12 above base 11 counts as 11, then as 10", 0, 0, steps, plain, steps, plain},
+        {"noise 1 keeps 330: mean 315", 0, 1, steps, plain, Runs({{15, 9}, {15, 11}}), plain},
+        {"base 0 counts own values; 8 passes leave the entry at 6 (mean 93)", 0, 10,
+         Runs({{1, 200}, {29, 0}}), Runs({{30, 6}}), Runs({{1, 255}, {29, 0}}), Runs({{30, 3}})},
+        {"black windows count as entry 1 (factors 38400 and 128)", 1, 10,
+         Runs({{1, 1}, {30, 0}, {1, 1}}), Runs({{1, 0}, {30, 10}, {1, 0}}),
+         Runs({{1, 150}, {30, 0}, {1, 150}}), Runs({{1, 0}, {30, 5}, {1, 0}})},
+        {"L = 2B + 30: one window between the borders", 15, 10, middle(60, 15, 30, 10),
+         middle(60, 15, 30, 20), middle(60, 15, 30, 15), Runs({{15, 191}, {30, 15}, {15, 191}})},
+        {"B + 30 <= L < 2B + 30: the window at B", 15, 10, middle(50, 15, 30, 10),
+         middle(50, 15, 30, 20), middle(50, 15, 30, 15), Runs({{15, 191}, {30, 15}, {5, 191}})},
+        {"L < B + 30: the last 30 samples", 15, 10, middle(40, 10, 30, 10), middle(40, 10, 30, 20),
+         middle(40, 10, 30, 15), Runs({{10, 191}, {30, 15}})},
+        {"L < 30: all samples, scaled to 30", 15, 10, Runs({{10, 10}}), Runs({{10, 20}}),
+         Runs({{10, 15}}), Runs({{10, 15}})},
+        {"Border beyond the line", kMax, 10, middle(40, 10, 30, 10), middle(40, 10, 30, 20),
+         middle(40, 10, 30, 15), Runs({{10, 191}, {30, 15}})},
+        {"negative Border counts as 0", -9, 10, middle(40, 0, 30, 10), middle(40, 0, 30, 20),
+         middle(40, 0, 30, 15), Runs({{30, 15}, {10, 191}})},
+    };
+    for (const Case& c : cases) {
+        const int32_t width = int32_t(c.first.size());
+        Image frame = MakeImage(width, 2, 1, Join(c.first, c.second));
+        FlattenRows(frame, 0, 1, Gradient(c.border, 0, c.noise));
+        EXPECT_EQ(frame.pixels, Join(c.firstOut, c.secondOut)) << c.what;
+    }
+}
+
+TEST(CorrectionsCases, StretchWorkedByHand) {
+    // Border 1 leaves the middle 50, 75, 100: black 50, white 100, scale 65280 / 50 = 1305; 75
+    // gives 127, the white point 254, and the border bytes follow the same table.
+    const Bytes frame = {0, 255, 0, 255, 0, 255, 50, 75, 100, 0, 10, 20, 30, 40, 50};
+    const Bytes out = {0, 254, 0, 254, 0, 254, 0, 127, 254, 0, 0, 0, 0, 0, 0};
+    Bytes inverted = out, ramp(100), negativeRamp, rampOut(100);
+    for (uint8_t& v : inverted) v = uint8_t(255 - v);
+    for (int32_t v = 0; v < 100; ++v) {
+        ramp[size_t(v)] = uint8_t(v);
+        negativeRamp.push_back(uint8_t(255 - v));
+        // 5% / 95% of 0..99 cut 5 bytes each: black 5, white 94, scale 65280 / 89 = 733.
+        rampOut[size_t(v)] = uint8_t(v <= 5 ? 0 : v >= 94 ? 254 : ((v - 5) * 733) >> 8);
+    }
+    // A region of one value b thresholds at b: white b + 1, scale 65280.
+    const Bytes single = {0, 99, 101, 255, 7, 99, 100, 100, 100, 101, 3, 100, 200, 1, 255};
+    Bytes white = single;
+    white[6] = white[7] = white[8] = 255;
+    struct Case {
+        const char* what;
+        int32_t width, low, high, border;
+        Bytes in, out;
+    };
+    const Case cases[] = {
+        {"defaults", 5, 0, 100, 1, frame, out},
+        {"100 / 0: the same cuts, then the negative", 5, 100, 0, 1, frame, inverted},
+        {"percentages beyond 0..100 clamp", 5, -50, 150, 1, frame, out},
+        {"clamped, the order still inverts", 5, kMax, kMin, 1, frame, inverted},
+        {"5% / 95%", 10, 5, 95, 0, ramp, rampOut},
+        {"one level thresholds", 5, 0, 100, 1, single,
+         {0, 0, 255, 255, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 255}},
+        {"one level 255: all black", 5, 0, 100, 1, white, Bytes(15, 0)},
+        {"50 / 50 meet at 20", 3, 50, 50, 0, {10, 20, 30}, {0, 0, 255}},
+        {"50 / 50 cross: left alone", 4, 50, 50, 0, {10, 20, 10, 20}, {10, 20, 10, 20}},
+        {"no black point", 10, 100, 100, 0, ramp, ramp},
+        {"no white point", 10, 0, 0, 0, ramp, ramp},
+        {"no points, inverted", 10, -5, kMin, 0, ramp, negativeRamp},
+        {"no region", 10, 0, 100, 5, ramp, ramp},
+        {"no region, inverted", 10, 60, 40, kMax, ramp, negativeRamp},
+    };
+    for (const Case& c : cases) {
+        Image f = MakeImage(c.width, int32_t(c.in.size()) / c.width, 1, c.in);
+        StretchHistogram(f, Stretch(c.low, c.high, c.border));
+        EXPECT_EQ(f.pixels, c.out) << c.what;
+    }
+}
+
+// One histogram and one table for all channels: a colour frame stretches as a grey frame three
+// times as wide holding the same bytes, and its region is counted in whole pixels.
+TEST(CorrectionsCases, StretchSharesOneMappingAcrossChannels) {
+    std::mt19937 rng(8);
+    Image colour = Filled(30, 20, 3, 0);
+    for (size_t i = 0; i < colour.pixels.size(); ++i)
+        colour.pixels[i] = uint8_t(i % 3 == 0 ? rng() % 100 : 100 + rng() % 100);
+    Image grey = MakeImage(90, 20, 1, colour.pixels);
+    StretchHistogram(colour, Stretch(5, 95, 0));
+    StretchHistogram(grey, Stretch(5, 95, 0));
+    EXPECT_EQ(colour.pixels, grey.pixels);
+    Image small = Filled(3, 3, 3, 255);
+    small.pixels[0] = 60, small.pixels[12] = 50, small.pixels[13] = 75, small.pixels[14] = 100;
+    StretchHistogram(small, Stretch(0, 100, 1));
+    Bytes expected(27, 254);
+    expected[0] = 50, expected[12] = 0, expected[13] = 127;
+    EXPECT_EQ(small.pixels, expected);
+}
+
+TEST(CorrectionsCases, DarkFrameWorkedByHand) {
+    struct Case {
+        const char* what;
+        int32_t width;
+        Settings settings;
+        Bytes frame, dark, out;
+    };
+    Bytes spot(25, 100), spotDark(25, 10);
+    spot[12] = 255, spotDark[12] = 250;
+    Bytes alone = Bytes(25, 90);
+    alone[12] = 5;
+    const Case cases[] = {
+        {"subtraction saturates at 0", 5, Dark(true, false, 200), {10, 200, 30, 255, 0},
+         {30, 30, 30, 0, 255}, {0, 170, 0, 255, 0}},
+        {"a hot sample takes the average of the cool ones around it", 5, Dark(true, true, 200),
+         spot, spotDark, Bytes(25, 90)},
+        {"subtraction alone leaves it", 5, Dark(true, false, 200), spot, spotDark, alone},
+        {"the threshold itself is hot", 3, Dark(false, true, 200), {50, 7, 50}, {0, 200, 0},
+         {50, 50, 50}},
+        {"below it is not", 3, Dark(false, true, 200), {50, 7, 50}, {0, 199, 0}, {50, 7, 50}},
+        {"the average drops its fraction", 3, Dark(false, true, 200), {10, 99, 11}, {0, 255, 0},
+         {10, 10, 11}},
+    };
+    for (const Case& c : cases)
+        for (int32_t channels : {1, 3}) {
+            auto spread = [&](const Bytes& grey) {
+                Bytes out;
+                for (uint8_t v : grey) out.insert(out.end(), size_t(channels), v);
+                return out;
+            };
+            const int32_t height = int32_t(c.frame.size()) / c.width;
+            Image frame = MakeImage(c.width, height, channels, spread(c.frame));
+            Image dark = MakeImage(c.width, height, channels, spread(c.dark));
+            Failure failure;
+            ApplyDarkFrame(frame, dark, c.settings, failure);
+            EXPECT_EQ(frame.pixels, spread(c.out)) << c.what << ", " << channels << " channels";
+        }
+}
+
+TEST(CorrectionsCases, ADarkFrameOfAnotherSizeIsToldOnceAndReleased) {
+    Image shortDark = Filled(32, 24, 1, 0);
+    shortDark.pixels.pop_back();
+    for (const Image& wrong : {Filled(64, 48, 1, 10), Filled(31, 24, 1, 10), Filled(32, 23, 1, 10),
+                               Filled(32, 24, 3, 10), Filled(0, 0, 1, 10), shortDark}) {
+        Image dark = wrong, frame = MakeImage(32, 24, 1, test::Ramp(32 * 24, 0, 7));
+        const Image before = frame;
+        for (int call = 0; call < 3; ++call) {
+            Failure failure;
+            ApplyDarkFrame(frame, dark, Dark(true, true, 5), failure);
+            EXPECT_EQ(failure.message, call == 0 ? "Darkframe must be same size as image!" : "");
+            EXPECT_EQ(frame.pixels, before.pixels);
+            EXPECT_EQ(std::make_tuple(dark.width, dark.height, dark.pixels.capacity()),
+                      std::make_tuple(-1, -1, size_t(0)));
+        }
+    }
+    // No usable dark frame at all is skipped silently, and kept as it is.
+    for (auto [w, h] : {std::pair{-1, -1}, {32, -24}, {-32, 24}}) {
+        Image dark{w, h, 1, {}}, frame = Filled(32, 24, 1, 77);
+        Failure failure{"left over", "stale"};
+        ApplyDarkFrame(frame, dark, Dark(true, true, 1), failure);
+        EXPECT_FALSE(failure);
+        EXPECT_EQ(frame.pixels, Bytes(32 * 24, 77));
+        EXPECT_EQ(std::make_pair(dark.width, dark.height), std::make_pair(w, h));
+    }
+}
+
+TEST(CorrectionsCases, FramesWithoutAUsableLayoutAreLeftAlone) {
+    Image inconsistent = MakeImage(40, 40, 1, test::Ramp(40 * 40 - 1, 9));
+    Image twoChannels = MakeImage(4, 4, 2, test::Ramp(32, 200));
+    for (Image frame : {Filled(0, 0, 1, 0), Filled(5, 0, 3, 0), inconsistent, twoChannels}) {
+        const Image before = frame;
+        for (const Settings& s : {Gradient(0, 1, 10), Stretch(100, 0, 0)}) {
+            CorrectVerticalGradient(frame, s);
+            CorrectHorizontalGradient(frame, s);
+            FlattenRows(frame, 0, 1, s);
+            FlattenColumns(frame, 0, 1, s);
+            StretchHistogram(frame, s);
+        }
+        EXPECT_EQ(frame.pixels, before.pixels) << frame.width << "x" << frame.height;
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
