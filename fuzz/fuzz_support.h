@@ -48,7 +48,6 @@ inline void WriteScratch(const std::string& path, const uint8_t* data, size_t si
 class SilentWindowing : public Windowing {
 public:
     Pressed messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
-        ++messages;
         return buttons == Buttons::YesNo ? Pressed::Yes : Pressed::Ok;
     }
     Pressed setupDialog() override { return Pressed::Ok; }
@@ -62,7 +61,6 @@ public:
     void beginWaitCursor() override {}
     void endWaitCursor() override {}
 
-    int messages = 0;
     int frames = 0;
 };
 
