@@ -27,7 +27,7 @@ void RunWithCopies(const Bytes& good) {
     const uint32_t boundary[] = {0,          1,          2,        0x7FFFFFFF, 0x80000000,
                                  0xFFFFFFFF, 0xFFFFFFF0, size - 8, size - 1,   size,
                                  size + 1,   size * 2,   0x10000,  0x40000000};
-    const uint32_t copies = size < 4 ? 0 : std::clamp<uint32_t>((1 << 20) / size, 32, 512);
+    const uint32_t copies = size < 4 ? 0 : std::clamp<uint32_t>((1 << 22) / size, 32, 512);
     std::mt19937 rng(size);
     for (uint32_t k = 0; k < copies; ++k) {
         Run(Bytes(good.begin(), good.begin() + rng() % size));
