@@ -87,6 +87,7 @@ TEST(KestrelBatch, ExitStatusesMessagesAndSavedSettings) {
     ASSERT_TRUE(WriteFileBytes(dir.file("out.avi"), {7}));
     const std::tuple<const char*, int, const char*> cases[] = {
         {"--settings none.ini", 2, "kestrel-batch: can't read settings file none.ini\nTry 'kes"},
+        {"--help", 0, "Usage: kestrel-batch [options] INPUT OUTPUT\n"},
         {"-q in.avi out.avi", 1, "File out.avi exists. Overwrite?"},
         {"--yes in.avi out.avi", 0, "Wrote 3 frames to out.avi in "},
         // What is saved is what the run used: run again from it, it writes the same file.
