@@ -135,7 +135,6 @@ TEST_F(Ini, LoadSettingsTakesEachKeyAsStoredAndDefaultsTheRest) {
     const std::string fifo = tmp_.file("fifo.ini");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(SaveSettings(fifo, s));
-    EXPECT_FALSE(WriteProfileString("S", "k", "v", fifo));
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
