@@ -1,6 +1,5 @@
-// The command line of kestrel-batch: the input is split into arguments at NUL and newline
-// bytes. A settings file named on the line reads a fixed scratch file, or fails when its name
-// has an odd length, so that both answers of the loader are taken.
+// The command line of kestrel-batch, split into arguments at NUL and newline bytes. A settings
+// file named on it loads when its name has an even length, so that both answers are taken.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,29 +8,13 @@
 #include "cli/options.h"
 #include "fuzz/fuzz_support.h"
 #include "settings/fields.h"
-#include "settings/settings_file.h"
 
 using namespace kestrel;
 
-namespace {
-
-std::string SettingsScratch() {
-    const std::string path = fuzz::ScratchFile("Kestrel.ini");
-    const std::string text =
-        "[Filenames]\nInputFile=in.avi\nOutputFile=out.avi\nDarkFrame=dark.bmp\n"
-        "[Flags]\nSubDark=1\nHot=0\n[Values]\nHotThreshold=180\nBorder=20\n";
-    fuzz::WriteScratch(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    return path;
+static bool LoadSettingsFile(const std::string& name, Settings& into) {
+    into.InputFile = "in.avi", into.OutputFile = "out.avi", into.Border = 20;
+    return name.size() % 2 == 0;
 }
-
-bool LoadScratch(const std::string& name, Settings& into) {
-    static const std::string path = SettingsScratch();
-    if (name.size() % 2) return false;
-    LoadSettings(path, into);
-    return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args(1);
@@ -42,16 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             args.back() += char(data[i]);
     }
     if (args.size() > 1 && args.back().empty()) args.pop_back();  // a final separator ends one
-
     CommandLine cmd;
     std::string error;
-    if (!ParseCommandLine(args, LoadScratch, cmd, error)) {
-        if (error.empty() || error.find('\n') != std::string::npos) fuzz::Fail();
-        return 0;
-    }
-    if (!error.empty()) fuzz::Fail();
-    if (cmd.action != CommandLine::Action::Run) return 0;
-    // Every value a run can start with is one that the dialogs could have set.
+    // A line refused has one line of reason; every value taken is one the dialogs could set.
+    const bool taken = ParseCommandLine(args, LoadSettingsFile, cmd, error);
+    if (taken == !error.empty() || error.find('\n') != std::string::npos) fuzz::Fail();
     const Settings& s = cmd.settings;
     for (const Field& f : kFields) {
         if (f.name && (s.*f.name).size() > kMaxNameChars) fuzz::Fail();

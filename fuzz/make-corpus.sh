@@ -66,7 +66,7 @@ printf '%s\n' in.avi out.avi >"$c/plain"
 printf '%s\n' -d dark.bmp --subtract-dark --hot-pixels --vertical --horizontal --stretch \
   --colour --hot-threshold 180 --stretch-low=5 --stretch-high 95 --border 20 \
   --grad-smooth=7 --noise-level 12 -y -q in.avi out.avi >"$c/everything"
-printf '%s\n' --settings Kestrel.ini --save-settings saved.ini --color >"$c/settings"
+printf '%s\n' --settings mine.ini --save-settings saved.ini --color >"$c/settings"
 printf '%s\n' --settings odd.ini in.avi out.avi >"$c/settings-missing"
 printf '%s\n' --border 101 in.avi out.avi >"$c/out-of-range"
 printf '%s\n' --hot-threshold=2x in.avi out.avi >"$c/not-a-number"

@@ -258,26 +258,4 @@ bool ProfileDocument::Save(const std::string& path) const {
     return ok && out.commit();  // out removes its temporary file when it was not committed
 }
 
-std::string ReadProfileString(std::string_view section, std::string_view key,
-                              std::string_view fallback, const std::string& path) {
-    ProfileDocument doc;
-    ProfileDocument::Load(path, doc);
-    return doc.GetString(section, key, fallback);
-}
-
-int32_t ReadProfileInt(std::string_view section, std::string_view key, int32_t fallback,
-                       const std::string& path) {
-    ProfileDocument doc;
-    ProfileDocument::Load(path, doc);
-    return doc.GetInt(section, key, fallback);
-}
-
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path) {
-    ProfileDocument doc;
-    if (!ProfileDocument::Load(path, doc)) return false;
-    doc.SetString(section, key, value);
-    return doc.Save(path);
-}
-
 }  // namespace kestrel

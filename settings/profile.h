@@ -61,12 +61,4 @@ struct ProfileDocument {
     bool Save(const std::string& path) const;
 };
 
-// One-shot forms over a file name, as the platform's functions are used.
-std::string ReadProfileString(std::string_view section, std::string_view key,
-                              std::string_view fallback, const std::string& path);
-int32_t ReadProfileInt(std::string_view section, std::string_view key, int32_t fallback,
-                       const std::string& path);
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path);
-
 }  // namespace kestrel

@@ -1,8 +1,8 @@
 // Plain transcriptions of the dark-frame repair, the gradient flattening and the histogram
 // stretch, written for reading, not for speed: every window summed afresh, every box summed
-// afresh, every byte mapped on its own. The fast code in corrections/ must match them bit for bit. Where the documented algorithms
-// leave a case open they are extended exactly as the fast code decides it (see the comments
-// there); nothing else about them is shared with it.
+// afresh, every byte mapped on its own. The fast code in corrections/ must match them bit for
+// bit. Where the documented algorithms leave a case open they are extended exactly as the fast
+// code decides it (see the comments there); nothing else about them is shared with it.
 //
 // Header-only on purpose: the test binary and the benchmark both use it, and neither build
 // picks up sources from this folder other than the tests themselves.
@@ -36,7 +36,9 @@ inline Image ApplyDarkFrame(const Image& frame, const Image& dark, const Setting
             for (int k = std::max(i - 2, 0); k <= std::min(i + 2, h - 1); ++k)
                 for (int j = -2; j <= 2; ++j) {
                     const int m = x + j * c;
-                    if (m >= 0 && m < r && !hot(k, m)) sum += before.pixels[size_t(k * r + m)], ++count;
+                    if (m < 0 || m >= r || hot(k, m)) continue;
+                    sum += before.pixels[size_t(k * r + m)];
+                    ++count;
                 }
             if (count > 0) out.pixels[size_t(i * r + x)] = uint8_t(sum / count);
         }

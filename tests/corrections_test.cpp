@@ -3,10 +3,9 @@
 // hand, that pin what the transcriptions mean.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "corrections/dark.h"
 #include "corrections/gradient.h"
@@ -66,43 +65,53 @@ Image RandomSky(std::mt19937& rng, int32_t width, int32_t height, int32_t channe
 // 2B + 30, or anything up to 2B + 80 (capped, so that huge borders give short lines).
 int32_t InterestingLength(std::mt19937& rng, int32_t border) {
     const int64_t b = std::clamp(border, 0, 120);
-    const int64_t pick = Pick<int64_t>(rng, {1, 2, 29, 30, 31, b + 29, b + 30, 2 * b + 29,
-                                             2 * b + 30, 2 * b + 31, int64_t(1 + rng() % uint64_t(2 * b + 80))});
+    const int64_t any = int64_t(1 + rng() % uint64_t(2 * b + 80));
+    const int64_t pick =
+        Pick<int64_t>(rng, {1, 2, 29, 30, 31, b + 29, b + 30, 2 * b + 29, 2 * b + 30, any});
     return int32_t(std::clamp<int64_t>(pick, 1, 280));
 }
 
-std::string FirstDifference(const Image& a, const Image& b) {
-    if (a.pixels.size() != b.pixels.size()) return "sizes differ";
-    for (size_t i = 0; i < a.pixels.size(); ++i)
-        if (a.pixels[i] != b.pixels[i])
-            return "byte " + std::to_string(i) + ": " + std::to_string(a.pixels[i]) + " vs " +
-                   std::to_string(b.pixels[i]);
-    return {};
-}
-
-TEST(CorrectionsDifferential, GradientsMatchThePlainTranscription) {
+// Each round one correction, or both gradients as the run applies them, on a random sky with
+// random settings; the dark frame with thresholds at the edges of the bytes and far outside.
+TEST(CorrectionsDifferential, TheFastCodeMatchesThePlainTranscriptions) {
     std::mt19937 rng(20240611);
-    int changed = 0;
-    for (int round = 0; round < 1000; ++round) {
-        const Settings s = Gradient(Pick(rng, {0, 1, 15, 15, 37, 100, -5, 1 << 30, kMax}),
-                                    Pick(rng, {0, 1, 2, 5, 5, 13, 50, -3, 1 << 30, kMax}),
-                                    Pick(rng, {0, 1, 10, 10, 100, -7, -1000, kMax, kMin}));
-        const bool rows = rng() % 2, both = rng() % 8 == 0;
+    int changed[3] = {};
+    for (int round = 0; round < 3000; ++round) {
+        const int kind = round % 3;  // gradients, stretch, dark frame
+        Settings s = Gradient(Pick(rng, {0, 1, 15, 15, 37, 100, -5, 1 << 30, kMax}),
+                              Pick(rng, {0, 1, 2, 5, 5, 13, 50, -3, 1 << 30, kMax}),
+                              Pick(rng, {0, 1, 10, 10, 100, -7, -1000, kMax, kMin}));
+        s.StretchLow = Pick(rng, {0, 1, 5, 50, 50, 95, 99, 100, -10, 150, kMin, kMax});
+        s.StretchHigh = Pick(rng, {0, 1, 5, 50, 50, 95, 99, 100, -10, 150, kMin, kMax});
+        s.SubDark = rng() % 2, s.Hot = rng() % 2;
+        s.HotThreshold = rng() % 2 ? int32_t(rng() % 258) - 1
+                                   : Pick(rng, {kMin, -1, 0, 1, 2, 254, 255, 256, kMax});
         // Lines of an interesting length; any number of them up to 160, around 2R + 1 too.
+        const bool rows = rng() % 2, both = rng() % 8 == 0;
         const int32_t length = InterestingLength(rng, s.Border), lines = int32_t(1 + rng() % 160);
         const Image input =
             RandomSky(rng, rows ? length : lines, rows ? lines : length, rng() % 2 ? 3 : 1);
         Image fast = input, slow = input;
-        if (rows || both) CorrectVerticalGradient(fast, s), oracle::CorrectVerticalGradient(slow, s);
-        if (!rows || both)
+        if (kind == 0 && (rows || both))
+            CorrectVerticalGradient(fast, s), oracle::CorrectVerticalGradient(slow, s);
+        if (kind == 0 && (!rows || both))
             CorrectHorizontalGradient(fast, s), oracle::CorrectHorizontalGradient(slow, s);
-        ASSERT_EQ(FirstDifference(fast, slow), "")
-            << "round " << round << " " << input.width << "x" << input.height << "x"
-            << input.channels << " B=" << s.Border << " R=" << s.GradSmooth
-            << " noise=" << s.NoiseLevel;
-        changed += fast.pixels != input.pixels;
+        if (kind == 1) StretchHistogram(fast, s), oracle::StretchHistogram(slow, s);
+        if (kind == 2) {
+            Image dark = RandomSky(rng, input.width, input.height, input.channels);
+            slow = oracle::ApplyDarkFrame(input, dark, s);
+            Failure failure;
+            ApplyDarkFrame(fast, dark, s, failure);
+            ASSERT_FALSE(failure);
+        }
+        ASSERT_TRUE(fast.pixels == slow.pixels)
+            << "round " << round << ": " << input.width << "x" << input.height << "x"
+            << input.channels << " B=" << s.Border << " R=" << s.GradSmooth << " noise="
+            << s.NoiseLevel << " low=" << s.StretchLow << " high=" << s.StretchHigh
+            << " subtract=" << int(s.SubDark) << " hot=" << int(s.Hot) << " t=" << s.HotThreshold;
+        changed[kind] += fast.pixels != input.pixels;
     }
-    EXPECT_GT(changed, 350) << "rounds that corrected something";
+    for (int n : changed) EXPECT_GT(n, 300) << "rounds of a kind that changed something";
 }
 
 // One channel at a time, as the per-channel workers are called on their own; channel
@@ -119,7 +128,7 @@ TEST(CorrectionsDifferential, ChannelWorkersStayInTheirChannel) {
             Image fast = input, slow = input;
             (rows ? FlattenRows : FlattenColumns)(fast, offset, step, s);
             (rows ? oracle::FlattenRows : oracle::FlattenColumns)(slow, offset, step, s);
-            ASSERT_EQ(FirstDifference(fast, slow), "") << round << ": " << offset << "/" << step;
+            ASSERT_TRUE(fast.pixels == slow.pixels) << round << ": " << offset << "/" << step;
             const bool fits = step >= 1 && step <= 3 && offset >= 0 && offset < step;
             for (size_t i = 0; i < input.pixels.size(); ++i) {
                 const bool own = fits && i % size_t(step) == size_t(offset) &&
@@ -127,47 +136,6 @@ TEST(CorrectionsDifferential, ChannelWorkersStayInTheirChannel) {
                 ASSERT_TRUE(own || fast.pixels[i] == input.pixels[i]) << "byte " << i;
             }
         }
-    }
-}
-
-TEST(CorrectionsDifferential, StretchMatchesThePlainTranscription) {
-    std::mt19937 rng(4242);
-    int stretched = 0;
-    for (int round = 0; round < 1500; ++round) {
-        auto percent = [&] { return Pick(rng, {0, 1, 5, 50, 50, 95, 99, 100, -10, 150, kMin, kMax}); };
-        const Settings s = Stretch(percent(), percent(), Pick(rng, {0, 0, 1, 2, 15, 100, -4, kMax}));
-        const int32_t width = int32_t(1 + rng() % (rng() % 4 ? 40 : 240));
-        const int32_t height = int32_t(1 + rng() % (rng() % 4 ? 40 : 240));
-        const Image input = RandomSky(rng, width, height, rng() % 2 ? 3 : 1);
-        Image fast = input, slow = input;
-        StretchHistogram(fast, s);
-        oracle::StretchHistogram(slow, s);
-        ASSERT_EQ(FirstDifference(fast, slow), "")
-            << "round " << round << " " << width << "x" << height << "x" << input.channels
-            << " low " << s.StretchLow << " high " << s.StretchHigh << " border " << s.Border;
-        stretched += fast.pixels != input.pixels;
-    }
-    EXPECT_GT(stretched, 500);
-}
-
-TEST(CorrectionsDifferential, DarkFrameMatchesThePlainRule) {
-    std::mt19937 rng(12345);
-    for (int round = 0; round < 400; ++round) {
-        const int32_t w = int32_t(1 + rng() % 70), h = int32_t(1 + rng() % 8);
-        const int32_t c = rng() % 2 ? 3 : 1;
-        // Densities from no hot sample to all hot; thresholds at the edges and far outside.
-        const int32_t threshold = rng() % 2 ? int32_t(rng() % 258) - 1
-                                            : Pick(rng, {kMin, -1, 0, 1, 2, 254, 255, 256, kMax});
-        Image frame = Filled(w, h, c, 0), dark = Filled(w, h, c, 0);
-        for (auto& v : frame.pixels) v = uint8_t(rng());
-        const uint32_t spread = 1 + rng() % 256;
-        for (auto& v : dark.pixels) v = uint8_t(rng() % 2 ? rng() % spread : 255 - rng() % spread);
-        const Settings s = Dark(rng() % 2, rng() % 2, threshold);
-        const Image expected = oracle::ApplyDarkFrame(frame, dark, s);
-        Failure failure;
-        ApplyDarkFrame(frame, dark, s, failure);
-        ASSERT_EQ(FirstDifference(frame, expected), "") << w << "x" << h << "x" << c << " t " << threshold;
-        ASSERT_FALSE(failure);
     }
 }
 
@@ -194,8 +162,8 @@ TEST(CorrectionsCases, GradientWorkedByHand) {
                 steps = Runs({{15, 10}, {15, 12}});
     // Middle values 10 and 20 between bright samples: entries 300 and 600, factors 384 and 192,
     // bright samples scaled too (255 x 384 saturates, 255 x 192 >> 8 = 191).
-    auto middle = [](int32_t width, int32_t from, int32_t count, uint8_t v) {
-        return Runs({{from, 255}, {count, v}, {width - from - count, 255}});
+    auto middle = [](int32_t width, int32_t from, uint8_t v) {
+        return Runs({{from, 255}, {30, v}, {width - from - 30, 255}});
     };
     const Case cases[] = {
         {"noise 10: the star is background (390, base 13; then 300 like the plain row)", 0, 10,
@@ -209,22 +177,17 @@ TEST(CorrectionsCases, GradientWorkedByHand) {
         {"black windows count as entry 1 (factors 38400 and 128)", 1, 10,
          Runs({{1, 1}, {30, 0}, {1, 1}}), Runs({{1, 0}, {30, 10}, {1, 0}}),
          Runs({{1, 150}, {30, 0}, {1, 150}}), Runs({{1, 0}, {30, 5}, {1, 0}})},
-        {"L = 2B + 30: one window between the borders", 15, 10, middle(60, 15, 30, 10),
-         middle(60, 15, 30, 20), middle(60, 15, 30, 15), Runs({{15, 191}, {30, 15}, {15, 191}})},
-        {"B + 30 <= L < 2B + 30: the window at B", 15, 10, middle(50, 15, 30, 10),
-         middle(50, 15, 30, 20), middle(50, 15, 30, 15), Runs({{15, 191}, {30, 15}, {5, 191}})},
-        {"L < B + 30: the last 30 samples", 15, 10, middle(40, 10, 30, 10), middle(40, 10, 30, 20),
-         middle(40, 10, 30, 15), Runs({{10, 191}, {30, 15}})},
+        {"L = 2B + 30: one window between the borders", 15, 10, middle(60, 15, 10),
+         middle(60, 15, 20), middle(60, 15, 15), Runs({{15, 191}, {30, 15}, {15, 191}})},
+        {"B + 30 <= L < 2B + 30: the window at B", 15, 10, middle(50, 15, 10), middle(50, 15, 20),
+         middle(50, 15, 15), Runs({{15, 191}, {30, 15}, {5, 191}})},
+        {"L < B + 30: the last 30 samples", 15, 10, middle(40, 10, 10), middle(40, 10, 20),
+         middle(40, 10, 15), Runs({{10, 191}, {30, 15}})},
         {"L < 30: all samples, scaled to 30", 15, 10, Runs({{10, 10}}), Runs({{10, 20}}),
          Runs({{10, 15}}), Runs({{10, 15}})},
-        {"Border beyond the line", kMax, 10, middle(40, 10, 30, 10), middle(40, 10, 30, 20),
-         middle(40, 10, 30, 15), Runs({{10, 191}, {30, 15}})},
-        {"negative Border counts as 0", -9, 10, middle(40, 0, 30, 10), middle(40, 0, 30, 20),
-         middle(40, 0, 30, 15), Runs({{30, 15}, {10, 191}})},
     };
     for (const Case& c : cases) {
-        const int32_t width = int32_t(c.first.size());
-        Image frame = MakeImage(width, 2, 1, Join(c.first, c.second));
+        Image frame = MakeImage(int32_t(c.first.size()), 2, 1, Join(c.first, c.second));
         FlattenRows(frame, 0, 1, Gradient(c.border, 0, c.noise));
         EXPECT_EQ(frame.pixels, Join(c.firstOut, c.secondOut)) << c.what;
     }
@@ -235,18 +198,15 @@ TEST(CorrectionsCases, StretchWorkedByHand) {
     // gives 127, the white point 254, and the border bytes follow the same table.
     const Bytes frame = {0, 255, 0, 255, 0, 255, 50, 75, 100, 0, 10, 20, 30, 40, 50};
     const Bytes out = {0, 254, 0, 254, 0, 254, 0, 127, 254, 0, 0, 0, 0, 0, 0};
-    Bytes inverted = out, ramp(100), negativeRamp, rampOut(100);
+    Bytes inverted = out, ramp(100), rampOut(100);
     for (uint8_t& v : inverted) v = uint8_t(255 - v);
     for (int32_t v = 0; v < 100; ++v) {
         ramp[size_t(v)] = uint8_t(v);
-        negativeRamp.push_back(uint8_t(255 - v));
         // 5% / 95% of 0..99 cut 5 bytes each: black 5, white 94, scale 65280 / 89 = 733.
         rampOut[size_t(v)] = uint8_t(v <= 5 ? 0 : v >= 94 ? 254 : ((v - 5) * 733) >> 8);
     }
     // A region of one value b thresholds at b: white b + 1, scale 65280.
     const Bytes single = {0, 99, 101, 255, 7, 99, 100, 100, 100, 101, 3, 100, 200, 1, 255};
-    Bytes white = single;
-    white[6] = white[7] = white[8] = 255;
     struct Case {
         const char* what;
         int32_t width, low, high, border;
@@ -255,19 +215,14 @@ TEST(CorrectionsCases, StretchWorkedByHand) {
     const Case cases[] = {
         {"defaults", 5, 0, 100, 1, frame, out},
         {"100 / 0: the same cuts, then the negative", 5, 100, 0, 1, frame, inverted},
-        {"percentages beyond 0..100 clamp", 5, -50, 150, 1, frame, out},
-        {"clamped, the order still inverts", 5, kMax, kMin, 1, frame, inverted},
         {"5% / 95%", 10, 5, 95, 0, ramp, rampOut},
         {"one level thresholds", 5, 0, 100, 1, single,
          {0, 0, 255, 255, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 255}},
-        {"one level 255: all black", 5, 0, 100, 1, white, Bytes(15, 0)},
         {"50 / 50 meet at 20", 3, 50, 50, 0, {10, 20, 30}, {0, 0, 255}},
         {"50 / 50 cross: left alone", 4, 50, 50, 0, {10, 20, 10, 20}, {10, 20, 10, 20}},
         {"no black point", 10, 100, 100, 0, ramp, ramp},
         {"no white point", 10, 0, 0, 0, ramp, ramp},
-        {"no points, inverted", 10, -5, kMin, 0, ramp, negativeRamp},
         {"no region", 10, 0, 100, 5, ramp, ramp},
-        {"no region, inverted", 10, 60, 40, kMax, ramp, negativeRamp},
     };
     for (const Case& c : cases) {
         Image f = MakeImage(c.width, int32_t(c.in.size()) / c.width, 1, c.in);
@@ -276,25 +231,7 @@ TEST(CorrectionsCases, StretchWorkedByHand) {
     }
 }
 
-// One histogram and one table for all channels: a colour frame stretches as a grey frame three
-// times as wide holding the same bytes, and its region is counted in whole pixels.
-TEST(CorrectionsCases, StretchSharesOneMappingAcrossChannels) {
-    std::mt19937 rng(8);
-    Image colour = Filled(30, 20, 3, 0);
-    for (size_t i = 0; i < colour.pixels.size(); ++i)
-        colour.pixels[i] = uint8_t(i % 3 == 0 ? rng() % 100 : 100 + rng() % 100);
-    Image grey = MakeImage(90, 20, 1, colour.pixels);
-    StretchHistogram(colour, Stretch(5, 95, 0));
-    StretchHistogram(grey, Stretch(5, 95, 0));
-    EXPECT_EQ(colour.pixels, grey.pixels);
-    Image small = Filled(3, 3, 3, 255);
-    small.pixels[0] = 60, small.pixels[12] = 50, small.pixels[13] = 75, small.pixels[14] = 100;
-    StretchHistogram(small, Stretch(0, 100, 1));
-    Bytes expected(27, 254);
-    expected[0] = 50, expected[12] = 0, expected[13] = 127;
-    EXPECT_EQ(small.pixels, expected);
-}
-
+// Each case in grey and, three equal channels a pixel, in colour.
 TEST(CorrectionsCases, DarkFrameWorkedByHand) {
     struct Case {
         const char* what;
@@ -302,10 +239,8 @@ TEST(CorrectionsCases, DarkFrameWorkedByHand) {
         Settings settings;
         Bytes frame, dark, out;
     };
-    Bytes spot(25, 100), spotDark(25, 10);
-    spot[12] = 255, spotDark[12] = 250;
-    Bytes alone = Bytes(25, 90);
-    alone[12] = 5;
+    Bytes spot(25, 100), spotDark(25, 10), alone(25, 90);
+    spot[12] = 255, spotDark[12] = 250, alone[12] = 5;
     const Case cases[] = {
         {"subtraction saturates at 0", 5, Dark(true, false, 200), {10, 200, 30, 255, 0},
          {30, 30, 30, 0, 255}, {0, 170, 0, 255, 0}},
@@ -323,14 +258,12 @@ TEST(CorrectionsCases, DarkFrameWorkedByHand) {
             auto spread = [&](const Bytes& grey) {
                 Bytes out;
                 for (uint8_t v : grey) out.insert(out.end(), size_t(channels), v);
-                return out;
+                return MakeImage(c.width, int32_t(grey.size()) / c.width, channels, out);
             };
-            const int32_t height = int32_t(c.frame.size()) / c.width;
-            Image frame = MakeImage(c.width, height, channels, spread(c.frame));
-            Image dark = MakeImage(c.width, height, channels, spread(c.dark));
+            Image frame = spread(c.frame), dark = spread(c.dark);
             Failure failure;
             ApplyDarkFrame(frame, dark, c.settings, failure);
-            EXPECT_EQ(frame.pixels, spread(c.out)) << c.what << ", " << channels << " channels";
+            EXPECT_EQ(frame.pixels, spread(c.out).pixels) << c.what << ", " << channels;
         }
 }
 
@@ -366,13 +299,12 @@ TEST(CorrectionsCases, FramesWithoutAUsableLayoutAreLeftAlone) {
     Image twoChannels = MakeImage(4, 4, 2, test::Ramp(32, 200));
     for (Image frame : {Filled(0, 0, 1, 0), Filled(5, 0, 3, 0), inconsistent, twoChannels}) {
         const Image before = frame;
-        for (const Settings& s : {Gradient(0, 1, 10), Stretch(100, 0, 0)}) {
-            CorrectVerticalGradient(frame, s);
-            CorrectHorizontalGradient(frame, s);
-            FlattenRows(frame, 0, 1, s);
-            FlattenColumns(frame, 0, 1, s);
-            StretchHistogram(frame, s);
-        }
+        const Settings s = Stretch(100, 0, 0);  // inverts any frame it touches
+        CorrectVerticalGradient(frame, s);
+        CorrectHorizontalGradient(frame, s);
+        FlattenRows(frame, 0, 1, s);
+        FlattenColumns(frame, 0, 1, s);
+        StretchHistogram(frame, s);
         EXPECT_EQ(frame.pixels, before.pixels) << frame.width << "x" << frame.height;
     }
 }

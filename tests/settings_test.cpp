@@ -1,0 +1,160 @@
+// The INI store, read and written as the platform's profile functions do, and Kestrel.ini.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "settings/fields.h"
+#include "settings/profile.h"
+#include "settings/settings_file.h"
+#include "support/files.h"
+
+namespace kestrel {
+namespace {
+
+using namespace std::string_view_literals;
+
+// Sets (or, with nullptr, removes) an environment variable for one scope.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const char* value) : name(name) {
+        if (const char* old = std::getenv(name)) saved = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
+    const char* name;
+    std::optional<std::string> saved;
+};
+
+class Ini : public testing::Test {
+protected:
+    ProfileDocument LoadText(std::string_view bytes) {
+        EXPECT_TRUE(test::WriteFileText(path_, std::string(bytes)));
+        ProfileDocument doc;
+        EXPECT_TRUE(ProfileDocument::Load(path_, doc));
+        return doc;
+    }
+    test::TempDir tmp_;
+    const std::string dir_ = tmp_.path(), path_ = tmp_.file("Kestrel.ini");
+    ScopedEnv home_{"HOME", dir_.c_str()};
+};
+
+// Names match without letter case or surrounding blanks; the first of duplicate sections and
+// keys wins. Matching quotes go; backslashes, ";", "#" and "=" in a value are plain text. A NUL
+// or a lone carriage return ends what a line says, as a value written back ends there.
+TEST_F(Ini, ValuesAreFoundAsThePlatformFindsThem) {
+    const ProfileDocument doc = LoadText(
+        "\xEF\xBB\xBF[A]\nk=1\nk=2\n[B\nm=2\nx = \"C:\\Dir\\x.avi\"\ny=\"mixed'\n"
+        "z=\"\ne=''\ng=x ; y # z=1\nn=ab\0cd\nj\0=1\nr=in\r.avi\n[a]\nk=3\nq=4\n"
+        " [ flags ] \n\t hOT = 2 \t\nSub Dark=1\n[F\rx]\nk=1\n[F]\rjunk\nk=2\n"sv);
+    const std::tuple<const char*, const char*, const char*> found[] = {  // null: not found
+        {"a", "K", "1"}, {"A", "q", nullptr}, {"A", "m", "2"}, {"A", "x", "C:\\Dir\\x.avi"},
+        {"A", "y", "\"mixed'"}, {"A", "z", "\""}, {"A", "e", ""}, {"A", "g", "x ; y # z=1"},
+        {"A", "n", "ab"}, {"A", "j", nullptr}, {"A", "r", "in"}, {"FLAGS", "Hot", "2"},
+        {"Flags", "SubDark", nullptr}, {"F", "k", "2"}};
+    for (auto [section, key, value] : found)
+        EXPECT_EQ(doc.GetString(section, key, "-"), value ? value : "-") << section << " " << key;
+}
+
+// Only the key's line changes, and keeps the name as written: comments, foreign keys, blank
+// lines, a byte-order mark and the file's line breaks stay. A new key goes after the last entry
+// of its section, a new section at the end. A value stops at a line break.
+TEST_F(Ini, WritingChangesOnlyTheKeysLine) {
+    ProfileDocument doc = LoadText("\xEF\xBB\xBF; c\r\n[flags]\r\n  HOT = 2\r\nMine = keep \r\n\r\n"
+                                   "[A]\r\nk=1\r\nk=2\r\n\r\n; about B\r\n# and C\r\n[B]\r\nx=1");
+    const std::tuple<const char*, const char*, const char*> writes[] = {
+        {"Flags", "Hot", "v"}, {"A", "K", "v"}, {"A", "j", "v"}, {"B", "x", "first\nsecond=1"},
+        {"B", "y", "v"}, {"C", "w", "v"}};
+    for (auto [section, key, value] : writes) doc.SetString(section, key, value);
+    ASSERT_TRUE(doc.Save(path_));
+    EXPECT_EQ(test::ReadFileText(path_),
+              "\xEF\xBB\xBF; c\r\n[flags]\r\n  HOT=v\r\nMine = keep \r\n\r\n[A]\r\nk=v\r\nk=2\r\n"
+              "j=v\r\n\r\n; about B\r\n# and C\r\n[B]\r\nx=first\r\ny=v\r\n\r\n[C]\r\nw=v\r\n");
+}
+
+// Values and fallbacks alike: 259 bytes, fewer only where a UTF-8 sequence would split.
+TEST_F(Ini, LongValuesAreCutBetweenCharacters) {
+    const std::string a(256, 'a'), b = a + 'b', x(300, 'x');
+    const std::pair<std::string, std::string> cuts[] = {
+        {x, x.substr(0, 259)}, {b + "yy", b + "yy"}, {b + "\xE2\x82\xAC", b},
+        {a + "\xF0\x9F\x98\x80", a}, {b + "y\x80\x80", b + "y\x80"}};
+    for (const auto& [text, kept] : cuts) {
+        ProfileDocument doc = LoadText("[F]\nn=" + text + "\n");
+        EXPECT_EQ(doc.GetString("F", "n", ""), kept);
+        EXPECT_EQ(doc.GetString("F", "missing", text), kept);
+    }
+}
+
+// What was not read would be lost: a file past the cap is read up to it, less the line that
+// the cap cuts through, and never saved.
+TEST_F(Ini, AFilePastTheCapIsNotSaved) {
+    std::string text = "[A]\nk=1\n;" + std::string(kMaxProfileBytes - 15, '.') + "\n";
+    text += "cut=123456789\nlate=1\n" + std::string(2 << 20, 'z');  // "cut" crosses the cap
+    ProfileDocument doc = LoadText(text);
+    EXPECT_EQ(doc.GetInt("A", "k", 0), 1);
+    EXPECT_EQ(doc.GetInt("A", "cut", -1) + doc.GetInt("A", "late", -1), -2);  // no 12345
+    EXPECT_FALSE(doc.Save(path_));
+    EXPECT_EQ(test::ReadFileText(path_), text);
+}
+
+// A missing key takes its default, and a new file has every key, in order. Keys present are
+// spelled out here, not taken from the field table: a row whose member is another row's would
+// load and save back unnoticed. Numbers are read as the platform reads them and kept as they
+// stand, outside the dialogs' ranges too.
+TEST_F(Ini, LoadSettingsTakesEachKeyAsStoredAndDefaultsTheRest) {
+    Settings s;
+    for (const Field& f : kFields) {  // every field away from its default first
+        if (f.name) s.*f.name = "stale";
+        if (f.flag) s.*f.flag = uint8_t(!f.start);
+        if (f.value) s.*f.value = f.start + 1;
+    }
+    LoadSettings(path_, s);
+    ASSERT_TRUE(SaveSettings(path_, s));
+    EXPECT_EQ(test::ReadFileText(path_),
+              "[Filenames]\nInputFile=" + dir_ + "/Input.AVI\nOutputFile=" + dir_ +
+                  "/Output.AVI\nDarkFrame=" + dir_ + "/Dark.BMP\n\n[Flags]\nSubDark=0\nHot=0\n"
+                  "Horiz=0\nVert=0\nStretch=0\nColour=0\n\n[Values]\nHotThreshold=200\n"
+                  "StretchLow=0\nStretchHigh=100\nBorder=15\nGradSmooth=5\nNoiseLevel=10\n");
+
+    ASSERT_TRUE(test::WriteFileText(
+        path_, "[filenames]\nINPUTFILE=\nDarkFrame=d.bmp\n[Flags]\nSubDark=0\nHot=-2\nHoriz=0\n"
+               "Vert=+7\nStretch=0\nColour=1\n[Values]\nHotThreshold=999\nStretchLow=12abc\n"
+               "StretchHigh=\"3\"\nBorder=-2147483649\nGradSmooth=2147483648\nNoiseLevel=\n"));
+    LoadSettings(path_, s);
+    Settings expected;
+    expected.OutputFile = dir_ + "/Output.AVI", expected.DarkFrame = "d.bmp";
+    expected.Hot = expected.Vert = expected.Colour = 1;
+    expected.HotThreshold = 999, expected.StretchLow = 12, expected.StretchHigh = 3;
+    expected.Border = INT32_MIN, expected.GradSmooth = INT32_MAX;
+    EXPECT_EQ(s, expected);
+
+    // A "file" that exists but cannot be read is not replaced: its other keys would be lost.
+    const std::string fifo = tmp_.file("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(SaveSettings(fifo, s));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST_F(Ini, WhereTheFileAndTheDefaultNamesAre) {
+    ASSERT_NE(getpwuid(getuid()), nullptr);
+    const std::string deep = "/" + std::string(300, 'd'), pw = getpwuid(getuid())->pw_dir;
+    const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
+        // HOME, XDG_CONFIG_HOME (relative: ignored), the settings file, the default input file
+        {"/", nullptr, "/.config/Kestrel.ini", "/Input.AVI"},
+        {deep.c_str(), "", deep + "/.config/Kestrel.ini", deep.substr(0, kMaxNameChars)},
+        {nullptr, "relative/conf", pw + "/.config/Kestrel.ini", pw + "/Input.AVI"},
+        {"/h", "/x/", "/x/Kestrel.ini", "/h/Input.AVI"}};
+    for (const auto& [home, xdg, file, input] : cases) {
+        ScopedEnv h("HOME", home), x("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(SettingsFilePath() + " " + DefaultName("Input.AVI"), file + " " + input);
+    }
+    ScopedEnv xdg("XDG_CONFIG_HOME", (dir_ + "/a/b").c_str());
+    EXPECT_TRUE(SaveSettings());  // makes the missing folders
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir_ + "/a/b/Kestrel.ini"));
+}
+
+}  // namespace
+}  // namespace kestrel
