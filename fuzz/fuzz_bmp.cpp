@@ -11,39 +11,29 @@
 
 using namespace kestrel;
 
-namespace {
-
-void LoadAndApply(const std::string& path, uint8_t colour) {
-    Settings s;
-    s.DarkFrame = path;
-    s.Colour = colour;
-    s.SubDark = s.Hot = 1;
-    Failure failure;
-    const Image before = DarkImage();
-    if (!LoadDarkFrame(s, failure)) {
-        // A failed load says why and leaves the previous dark frame exactly as it was.
-        if (failure.message.empty() || failure.reason.empty() ||
-            DarkImage().width != before.width || DarkImage().pixels != before.pixels)
-            fuzz::Fail();
-        return;
-    }
-    Image& dark = DarkImage();
-    if (!failure.message.empty() || !dark.consistent() || dark.width <= 0 || dark.height <= 0 ||
-        dark.channels != (colour ? 3 : 1))
-        fuzz::Fail();
-    Image frame{dark.width, dark.height, dark.channels, {}};
-    frame.pixels.assign(dark.pixels.size(), 128);
-    ApplyDarkFrame(frame, dark, s, failure);
-    if (!failure.message.empty() || !frame.consistent()) fuzz::Fail();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = fuzz::ScratchFile("dark.bmp");
     fuzz::WriteScratch(path, data, size);
-    LoadAndApply(path, 0);
-    LoadAndApply(path, 1);
-    DarkImage() = Image{-1, -1, 1, {}};
+    Settings s;
+    s.DarkFrame = path;
+    s.SubDark = s.Hot = 1;
+    for (uint8_t colour : {0, 1}) {
+        s.Colour = colour;
+        Failure failure;
+        Image& dark = DarkImage() = Image{-1, -1, 1, {}};
+        // A failed load says why and leaves the previous dark frame as it was.
+        if (!LoadDarkFrame(s, failure)) {
+            if (failure.reason.empty() || dark.width != -1 || !dark.pixels.empty()) fuzz::Fail();
+            continue;
+        }
+        // At least one bit of every pixel is in the file.
+        if (!dark.consistent() || dark.width <= 0 || dark.height <= 0 ||
+            dark.channels != (colour ? 3 : 1) || uint64_t(dark.width) * dark.height > 8 * size)
+            fuzz::Fail();
+        Image frame{dark.width, dark.height, dark.channels,
+                    std::vector<uint8_t>(dark.pixels.size(), 128)};
+        ApplyDarkFrame(frame, dark, s, failure);
+        if (failure || !frame.consistent()) fuzz::Fail();
+    }
     return 0;
 }

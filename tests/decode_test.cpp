@@ -1,6 +1,6 @@
-// DIB decoding through both of its users, a stream's strf and chunks (rows tight or padded) and a
-// bitmap file (the dark-frame loader): every layout, the refusals and their reasons, and the
-// bitmaps of independent writers compared with FFmpeg's decoding.
+// Pictures in: DIB decoding through its two users, the frame source (a stream's strf and chunks,
+// rows tight or padded) and the dark-frame loader (a bitmap file), every layout and every refusal
+// with its reason; the frame source's positions, dropped frames, short chunks, palette changes.
 #include "io/decode.h"
 
 #include <gtest/gtest.h>
@@ -10,50 +10,53 @@
 #include <random>
 
 #include "io/bitmap.h"
+#include "io/frame_source.h"
 #include "support/bmp_builder.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/riff_builder.h"
-#include "support/samples.h"
+#include "support/test_video.h"
 
 namespace kestrel {
 namespace {
 
 using test::Bmp;
-using test::Bytes;
+using Bytes = std::vector<uint8_t>;
 using test::VideoFormat;
 using Bgr = std::array<uint8_t, 3>;
 
-// One chunk's picture as the frame source makes it, in colour; empty when there is none.
-Bytes Decoded(const Bytes& strf, const Bytes& chunk) {
-    PictureFormat f;
-    std::string why;
-    if (!DescribePicture(strf.data(), strf.size(), f, why)) return {};
-    DibDecoder d;
-    d.open(std::move(f));
-    Image out;
-    Bytes rows;
-    int32_t w = 0, h = 0;
-    if (d.decode(chunk.data(), chunk.size()) &&
-        ConvertDibTo24(d.dib().data(), d.dib().size(), w, h, rows))
-        Bgr24ToImage(rows, w, h, 3, out);
-    return out.pixels;
+const uint32_t k00db = FourCC("00db"), k00pc = FourCC("00pc");
+
+std::string Write(const Bytes& strf, const std::vector<test::TestChunk>& chunks) {
+    static const test::TempDir dir;
+    test::TestAvi avi;
+    avi.streams = {test::VideoStream(strf)};
+    avi.chunks = chunks;
+    const std::string path = dir.file(std::to_string(dir.names().size()) + ".avi");
+    EXPECT_TRUE(test::WriteFileBytes(path, test::BuildAvi(avi).bytes));
+    return path;
+}
+
+// Every picture of the file, in colour; the input must end without a message.
+std::vector<Bytes> Pixels(const std::string& path) {
+    const test::SourceRead read = test::ReadSource(path);
+    EXPECT_EQ(read.failure.message, "");
+    std::vector<Bytes> out;
+    for (const Image& i : read.frames) out.push_back(i.pixels);
+    return out;
 }
 
 // Loads a bitmap file (or `bytes` written to one) as the dark frame: the reason it is refused,
-// empty when it loads. A failed load must leave the DarkImage as it was.
+// empty when it loads.
 std::string Load(const Bytes& bytes, bool colour = true, std::string path = "") {
     static const test::TempDir dir;
     if (path.empty() && !test::WriteFileBytes(path = dir.file("dark.bmp"), bytes)) return "?";
-    const Image before = DarkImage();
     Settings s;
     s.DarkFrame = path;
     s.Colour = colour;
     Failure failure{"stale", "stale"};
     if (LoadDarkFrame(s, failure)) return failure.message + failure.reason;
     EXPECT_EQ(failure.message, "Can't open dark frame");
-    EXPECT_EQ(std::tie(DarkImage().width, DarkImage().height, DarkImage().pixels),
-              std::tie(before.width, before.height, before.pixels));
     return failure.reason.empty() ? "no reason" : failure.reason;
 }
 
@@ -69,8 +72,7 @@ TEST(DibDecoding, EveryLayoutFromAStreamTightOrPaddedAndFromABitmapFile) {
     std::vector<uint32_t> t(256);
     for (auto& c : t) c = rng() & 0xFFFFFF;
     const std::vector<uint32_t> t2(t.begin(), t.begin() + 2), t4(t.begin(), t.begin() + 4),
-        t16(t.begin(), t.begin() + 16), k565 = {0xF800, 0x07E0, 0x001F},
-        k888 = {0xFF0000, 0xFF00, 0xFF};
+        t16(t.begin(), t.begin() + 16);
     auto bgr = [](uint32_t v) { return Bgr{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)}; };
     auto grey = [](uint32_t v) { return Bgr{uint8_t(v), uint8_t(v), uint8_t(v)}; };
     auto indexed = [&](size_t n) {
@@ -80,36 +82,27 @@ TEST(DibDecoding, EveryLayoutFromAStreamTightOrPaddedAndFromABitmapFile) {
     auto five = [](uint32_t v) { return uint8_t((v & 31) << 3 | (v & 31) >> 2); };
     auto six = [](uint32_t v) { return uint8_t((v & 63) << 2 | (v & 63) >> 4); };
     std::vector<LayoutCase> cases = {
-        {"24 bits", Bmp(5, 3), 1u << 24, bgr},
         {"V4 header, top row first, bfOffBits past a gap", Bmp(5, -3).Info(108).Gap(10), 1u << 24,
          bgr},
         {"8 bits, bfOffBits inside the table", Bmp(6, 4, 8).Table(t).Off(60), 256, indexed(256)},
         {"8 bits past the table, rows after it", Bmp(5, 3, 8).Used(2).Table(t2).Off(0), 256,
          indexed(2)},
-        {"4 bits, 4 entries, 2 counted", Bmp(5, 3, 4).Used(2).Table(t4), 16, indexed(2)},
-        {"4 bits top row first", Bmp(9, -3, 4).Table(t16), 16, indexed(16)},
+        {"4 bits top row first, 4 entries, 2 counted", Bmp(9, -3, 4).Used(2).Table(t4), 16,
+         indexed(2)},
         {"2 bits", Bmp(7, 2, 2).Table(t4), 4, indexed(4)},
-        {"1 bit", Bmp(19, 3, 1).Table(t2), 2, indexed(2)},
-        {"5-5-5", Bmp(3, 3, 16), 1u << 16,
-         [&](uint32_t v) { return Bgr{five(v), five(v >> 5), five(v >> 10)}; }},
         {"5-6-5, masks after the header, rows after them",
-         Bmp(3, 3, 16).Compress(kBiBitfields).Masks(k565).Off(0), 1u << 16,
+         Bmp(3, 3, 16).Compress(kBiBitfields).Masks({0xF800, 0x07E0, 0x001F}).Off(0), 1u << 16,
          [&](uint32_t v) { return Bgr{five(v), six(v >> 5), five(v >> 11)}; }},
-        {"32 bits", Bmp(3, 3, 32), 0xFFFFFFFF, bgr},
         {"32 bits, 10-bit fields, red low",
          Bmp(3, 2, 32).Compress(kBiBitfields).Masks({0x3FF, 0xFFC00, 0x3FF00000}), 0xFFFFFFFF,
          [](uint32_t v) { return Bgr{uint8_t(v >> 22), uint8_t(v >> 12), uint8_t(v >> 2)}; }},
         {"24 bits carrying a table, bfOffBits past the end",
          Bmp(5, 2).Used(2).Table(t2).Off(1u << 30), 1u << 24, bgr},
-        {"V5 header with masks, top row first",
-         Bmp(4, -3, 32).Compress(kBiBitfields).Info(124).Masks(k888).Gap(6), 0xFFFFFFFF, bgr},
-        {"V5 header, table after it", Bmp(4, 3, 8).Info(124).Used(16).Table(t16).Masks(k888), 16,
-         indexed(16)},
+        {"V5 header, table after it", Bmp(4, 3, 8).Info(124).Used(16).Table(t16), 16, indexed(16)},
         {"Y16: the high byte", Bmp(3, 2, 16).Compress(kFccY16), 1u << 16,
          [&](uint32_t v) { return grey(v >> 8); }},
     };
-    for (uint32_t tag : {kFccY800, kFccY8, kFccGrey, kFccBayer8[0], kFccBayer8[1], kFccBayer8[4],
-                         kFccBayer8[5], kFccBayer8[8]})
+    for (uint32_t tag : {kFccY800, kFccY8, kFccGrey, kFccBayer8[1], kFccBayer8[4], kFccBayer8[8]})
         cases.push_back({"grey FourCC", Bmp(5, 2, 8).Compress(tag), 256, grey});
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << " " << std::hex << c.bmp.compression);
@@ -133,144 +126,146 @@ TEST(DibDecoding, EveryLayoutFromAStreamTightOrPaddedAndFromABitmapFile) {
         for (size_t y = 0; y < h; ++y)
             tightRows.insert(tightRows.end(), rows + std::ptrdiff_t(y * padded),
                              rows + std::ptrdiff_t(y * padded + tight));
-        EXPECT_EQ(Decoded(strf, Bytes(rows, file.end())), want) << "padded";
-        EXPECT_EQ(Decoded(strf, tightRows), want) << "tight";
-        strf[14] = 0;  // a depth of 0: a FourCC's own, refused for BI_RGB
-        EXPECT_EQ(Decoded(strf, tightRows), fourCC ? want : Bytes{}) << "depth 0";
+        EXPECT_EQ(Pixels(Write(strf, {{k00db, Bytes(rows, file.end())}, {k00db, tightRows}})),
+                  std::vector<Bytes>(2, want))
+            << "padded, then tight";
         EXPECT_EQ(Load(file), fourCC ? "compressed bitmaps are not read" : "");
         if (!fourCC) {
             EXPECT_EQ(DarkImage().pixels, want);
+            continue;
         }
+        strf[14] = 0;  // a depth of 0: a FourCC's own
+        EXPECT_EQ(Pixels(Write(strf, {{k00db, tightRows}})), std::vector<Bytes>{want});
     }
 }
 
+// Each header in a stream and in a bitmap file with room for its rows: refused for the same
+// reason in both, unless the file itself is why.
 TEST(DibDecoding, RefusalsGiveTheReasonOfTheCheckThatRefused) {
     auto masks = [](uint16_t bits, std::initializer_list<uint32_t> m) {
         Bytes out = VideoFormat(8, 8, bits, kBiBitfields);
         for (uint32_t v : m) PutU32(out, v);
         return out;
     };
+    auto biSize = [](uint32_t size) {
+        Bytes out = VideoFormat(8, 8, 24);
+        PatchU32(out, 0, size);
+        return out;
+    };
     const char* const large = "the picture is larger than 1 GiB";
     const char* const none = "the picture has no width or height";
     const char* const mask = "a colour mask is not one run of bits";
-    const char* const grey = "grey pictures of this depth are not read";
+    const char* const compressed = "compressed bitmaps are not read";
     const struct {
         Bytes strf;
-        const char* reason;
-        bool inFile = true;  // refused so in a bitmap file too
+        const char* stream;          // "": read
+        const char* file = nullptr;  // null: the stream's
     } cases[] = {
         {VideoFormat(8, 8, 12), "pixels of this depth are not read"},
         {masks(24, {0xFF0000, 0xFF00, 0xFF}), "bitfields need 16 or 32 bits a pixel"},
         {masks(16, {0xF800, 0x0505, 0x1F}), mask},
         {masks(16, {0x1F0000, 0x7E0, 0x1F}), mask},
+        {masks(32, {0xFF0000, 0xFF00}), "the colour masks are missing", mask},
         {VideoFormat(0, 8, 24), none},
         {VideoFormat(-8, 8, 24), none},
         {VideoFormat(8, 0, 24), none},
         {VideoFormat(8, INT32_MIN, 24), large},
         {VideoFormat(1 << 16, 1 << 16, 1), large},  // counted as 24-bit pixels whatever the depth
-        {VideoFormat(16384, -21846, 24), large},     // just over; 21845 rows are not
-        {VideoFormat(8, 8, 16, kFccY800), grey, false},
-        {VideoFormat(8, 8, 24, FourCC("MJPG")), "the compression is not an uncompressed layout",
-         false},
-        {masks(32, {0xFF0000, 0xFF00}), "the colour masks are missing", false},
-        {Bytes(39, 0), "the format is shorter than 40 bytes", false},
+        {VideoFormat(16384, -21846, 24), large},    // just over; just under:
+        {VideoFormat(16384, -21845, 24), "", "the file ends inside the rows"},
+        // Compressed streams go to FFmpeg, which has its own limit; bitmap files are refused.
+        {VideoFormat(8, 8, 24, FourCC("ZZZZ")), "FFmpeg has no decoder for 'ZZZZ'", compressed},
+        {VideoFormat(1 << 14, 1 << 13, 24, FourCC("MJPG")), "the picture is larger than 256 MiB",
+         compressed},
+        {VideoFormat(8, 8, 8, kBiRgb, 0xFFFFFFFF), "", "the file ends inside the colour table"},
+        {Bytes(39, 0), "the video stream's header or format is missing",
+         "the information header is shorter than 40 bytes"},
+        {biSize(12), "", "the information header is shorter than 40 bytes"},  // a core header
+        {biSize(0xFFFFFFFF), "", "the file ends inside the information header"},
     };
-    PictureFormat f;
-    std::string why;
     for (const auto& c : cases) {
-        EXPECT_FALSE(DescribePicture(c.strf.data(), c.strf.size(), f, why)) << c.reason;
-        EXPECT_EQ(why, c.reason);
-        // The same header in a bitmap file with room for its rows: the file's size is not why.
+        const std::string avi = Write(c.strf, {}), bmp = avi + ".bmp";
         Bytes file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         file.insert(file.end(), c.strf.begin(), c.strf.end());
         file.resize(file.size() + 4096);
-        if (c.inFile) {
-            EXPECT_EQ(Load(file), c.reason) << "in a bitmap file";
-        }
+        ASSERT_TRUE(test::WriteFileBytes(bmp, file));
+        // Read in a child with little address space to spare, so that a reader which believed an
+        // absurd size fails there rather than pass on a machine with memory to lend.
+        const int got = test::ExitCodeUnderMemoryLimit(256u << 20, [&] {
+            return (test::ReadSource(avi).failure.reason == c.stream ? 0 : 1) +
+                   (Load({}, true, bmp) == (c.file ? c.file : c.stream) ? 0 : 2);
+        });
+        EXPECT_EQ(got, 0) << c.stream << ": 1 refused otherwise in a stream, 2 in a bitmap file, "
+                          << "3 in both; -1 the child aborted";
     }
-    const Bytes justUnder = VideoFormat(16384, -21845, 24);
-    EXPECT_TRUE(DescribePicture(justUnder.data(), justUnder.size(), f, why));
-}
-
-TEST(BitmapFile, LoadsGreyOrColourAndRefusesWhatTheFileCannotHold) {
-    // Rows of 5 pixels are 16 bytes in the file, 15 in colour and 5 in grey.
-    const Bytes good = test::BuildBmp(Bmp(5, 2).Pixels({0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF,
-                                                        0x010203, 0, 0x808080, 0x123456, 0xFEDCBA,
-                                                        0x7F7F7F}));
-    ASSERT_EQ(Load(good, false), "");
-    EXPECT_EQ(std::tie(DarkImage().width, DarkImage().height, DarkImage().channels),
-              std::make_tuple(5, 2, 1));
-    EXPECT_EQ(DarkImage().pixels, (Bytes{75, 153, 25, 255, 1, 0, 128, 45, 226, 127}));
-    ASSERT_EQ(Load(good), "");
-    EXPECT_EQ(DarkImage().channels, 3);
-    EXPECT_EQ(Bytes(DarkImage().pixels.begin() + 9, DarkImage().pixels.begin() + 18),
-              (Bytes{255, 255, 255, 3, 2, 1, 0, 0, 0}));
-    auto patch = [&](std::vector<std::pair<size_t, uint32_t>> patches) {
-        Bytes f = good;
-        for (auto [at, v] : patches) PatchU32(f, at, v);
-        return f;
-    };
-    const std::string compressed = "compressed bitmaps are not read";
-    const std::pair<Bytes, std::string> cases[] = {
-        {patch({{0, 0x4D41}}), "not a bitmap file"},
-        {Bytes(good.begin(), good.begin() + 30), "the file ends inside the information header"},
-        {patch({{14, 0xFFFFFFFF}}), "the file ends inside the information header"},
-        {patch({{14, 12}}), "the information header is shorter than 40 bytes"},
-        {patch({{14, 39}}), "the information header is shorter than 40 bytes"},
-        // Run-length, JPEG, alpha bitfields, a FourCC: refused at once.
-        {patch({{28, 8}, {30, 1}}), compressed},
-        {patch({{30, 4}}), compressed},
-        {patch({{28, 32}, {30, 6}}), compressed},
-        {patch({{30, kFccY800}}), compressed},
-        {patch({{46, 0xFFFFFFFF}}), "the file ends inside the colour table"},
-        {patch({{46, 1}}), "the file ends inside the rows"},
-        {patch({{18, 16384}, {22, 21845}}), "the file ends inside the rows"},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(Load(cases[i].first, i % 2), cases[i].second) << "case " << i;
+    const Bytes good =
+        test::BuildBmp(Bmp(5, 1).Pixels({0xFF0000, 0xFF00, 0xFF, 0xFFFFFF, 0x123456}));
+    EXPECT_EQ(Load(Bytes(good.begin() + 1, good.end())), "not a bitmap file");
     EXPECT_EQ(Load({}, true, "/nonexistent/dark.bmp"), "the file cannot be opened");
+    // Grey weighs red, green and blue 76, 154 and 26 of 256.
+    ASSERT_EQ(Load(good, false), "");
+    EXPECT_EQ(DarkImage().pixels, (Bytes{75, 153, 25, 255, 45}));
 }
 
-// Files of independent writers, compared pixel for pixel with FFmpeg's own decoding.
-TEST(BitmapFile, ReadsOtherWritersFilesAsFfmpegDoes) {
-    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    const test::TempDir dir;
-    auto shell = [](const std::string& command) {
-        return test::RunCommand(command + " >/dev/null 2>&1").status == 0;
-    };
-    const std::string src = dir.file("src.ppm");
-    ASSERT_TRUE(shell("ffmpeg -v error -y -f lavfi -i testsrc=size=37x21 -frames:v 1 " + src));
-    std::vector<std::string> makers;  // commands, to which the file's name is added
-    for (const char* fmt : {"bgr24", "pal8", "gray", "rgb555le", "rgb565le", "rgb444le", "bgra",
-                            "monob", "rgb4_byte"})
-        makers.push_back("ffmpeg -v error -y -i " + src + " -pix_fmt " + fmt + " ");
-    const bool magick =
-        test::RunCommand("convert -version 2>/dev/null").output.find("ImageMagick") !=
-        std::string::npos;
-    // V5, V3 (40 bytes: "BMP3:") and V4 headers; tables after them; bitfields in the header.
-    for (const char* options :
-         {" ", " BMP3:", " -type Grayscale ", " -type Palette -compress None ",
-          " -type Palette -compress None BMP3:", " -type TrueColorAlpha ",
-          " -define bmp:subtype=RGB565 ", " -define bmp:subtype=RGB555 ", " -type Bilevel "})
-        if (magick) makers.push_back("convert " + src + options);
-    for (size_t i = 0; i < makers.size(); ++i) {
-        SCOPED_TRACE(makers[i]);
-        const std::string bmp = dir.file(std::to_string(i) + ".bmp");
-        ASSERT_TRUE(shell(makers[i] + bmp));
-        ASSERT_TRUE(shell("ffmpeg -v error -i " + bmp + " -pix_fmt bgr24 -f rawvideo " + bmp + "2"));
-        Bytes want = test::ReadFileBytes(bmp + "2");
-        // FFmpeg widens 4-bit channels by shifting (15 becomes 240); DIB decoding repeats the
-        // bits, so that the top value stays white.
-        if (makers[i].find("rgb444le") != std::string::npos)
-            for (uint8_t& v : want) v = uint8_t(v | v >> 4);
-        ASSERT_EQ(Load({}, true, bmp), "");
-        EXPECT_EQ(std::tie(DarkImage().width, DarkImage().height), std::make_tuple(37, 21));
-        EXPECT_EQ(DarkImage().pixels, want);
+// Positions run from 0 to the first missing picture, which keeps the last one. An input that
+// cannot be opened says so and why, and keeps the last picture's block.
+TEST(FrameSource, PositionsAndAnInputThatCannotBeOpened) {
+    Settings s;
+    s.InputFile = Write(VideoFormat(1, 1, 8, kFccY800), {{k00db, {10}}, {k00db, {20}}});
+    Failure failure{"stale", "stale"};
+    for (int32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(ReadNextFrame(s, failure), int32_t(i < 2));
+        EXPECT_EQ(failure.message + failure.reason, "");
+        EXPECT_EQ(ReadPosition(), i);
+        EXPECT_EQ(ImageBuffer().pixels, Bytes{uint8_t(i ? 20 : 10)});  // grey
     }
-    // Run-length compressed, as ImageMagick writes palette files by default.
-    if (!magick) return;
-    ASSERT_TRUE(shell("convert " + src + " -type Palette " + dir.file("rle.bmp")));
-    EXPECT_EQ(Load({}, true, dir.file("rle.bmp")), "compressed bitmaps are not read");
+    CloseInputVideo();
+    const uint8_t* block = ImageBuffer().pixels.data();
+    s.InputFile += ".missing";
+    EXPECT_EQ(ReadNextFrame(s, failure), 0);
+    EXPECT_EQ(failure.message + ": " + failure.reason,
+              "Can't open AVI input file: the file cannot be opened");
+    EXPECT_EQ(ImageBuffer().width + ImageBuffer().height, 0);
+    EXPECT_EQ(ReadPosition(), -1);
+    EXPECT_EQ(ImageBuffer().pixels.data(), block);
+    EXPECT_EQ(ImageBuffer().pixels, Bytes{20});
+    CloseInputVideo();
+}
+
+TEST(FrameSource, DroppedFramesShortChunksAndPaletteChanges) {
+    Bytes late = {250, 10, 0, 0}, longer = {1, 1, 0, 0, 1, 2, 3, 0};
+    late.resize(4 + 4 * 10, 0x33);  // runs past the 256th entry
+    longer.resize(2000, 0);         // more than a palette change can say
+    const Bytes redGreen = {0, 0, 255, 0, 255, 0}, redAnd654 = {0, 0, 255, 6, 5, 4};
+    const std::vector<test::TestChunk> chunks = {
+        {k00db, {0, 1, 0, 0}},
+        {k00db, {}},
+        {k00pc, {1, 1, 0, 0, 4, 5, 6, 0}},  // entries are red first
+        {k00db, {}},                        // repeats the picture as decoded, before the change
+        {k00db, {0, 1, 0, 0}},
+        {k00pc, {0, 0, 0, 0, 9, 9, 9, 0, 7}},  // a count of 0 is 256; one entry is there
+        {k00pc, late},
+        {k00pc, {1, 1}},  // shorter than its own header: nothing
+        {k00db, {0, 1, 0, 0}},
+        {k00pc, longer},
+        {k00db, {1, 0, 0, 0}},
+        {k00db, {1}},  // short of a picture: the input ends
+        {k00db, {0, 0, 0, 0}}};
+    const Bytes redGreenTable = {0, 0, 255, 0, 0, 255, 0, 0};
+    EXPECT_EQ(
+        Pixels(Write(VideoFormat(2, 1, 8, kBiRgb, 2, redGreenTable), chunks)),
+        (std::vector<Bytes>{
+            redGreen, redGreen, redGreen, redAnd654, {9, 9, 9, 6, 5, 4}, {3, 2, 1, 9, 9, 9}}));
+    // Pictures of fewer bits take changes too; grey ones have no palette to change.
+    const test::TestChunk toBlue = {k00pc, {1, 1, 0, 0, 0, 0, 255, 0}};
+    EXPECT_EQ(Pixels(Write(VideoFormat(3, 1, 1, kBiRgb, 2, redGreenTable),
+                           {toBlue, {k00db, {0b10100000, 0, 0, 0}}})),
+              (std::vector<Bytes>{{255, 0, 0, 0, 0, 255, 255, 0, 0}}));
+    EXPECT_EQ(Pixels(Write(VideoFormat(1, 1, 8, kFccY800), {toBlue, {k00db, {1, 0, 0, 0}}})),
+              (std::vector<Bytes>{{1, 1, 1}}));
+    // A dropped first frame is black (absurd_sizes_test: unless no chunk holds a picture).
+    EXPECT_EQ(Pixels(Write(VideoFormat(1, 2, 8, kFccY800), {{k00db, {}}, {k00db, {7, 9}}})),
+              (std::vector<Bytes>{Bytes(6, 0), {7, 7, 7, 9, 9, 9}}));
 }
 
 }  // namespace
