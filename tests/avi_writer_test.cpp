@@ -63,11 +63,11 @@ TEST(AviWriter, FilesOfEveryShapeHoldTheChunksWritten) {
         int refusedAt;          // a disk full at this chunk, with `room` left from its start
         uint64_t room;
         int kept;
-        // Segments are full: 12130 bytes take 7 chunks in the first, 11 in the others, and one
-        // more chunk without its indexes; 8000 bytes take 3, then 7.
-        size_t first, segments;
+        // Segments are full: 12130 bytes take 7 chunks in the first, 11 in the others (12
+        // without their indexes); 8000 bytes take 3, then 7.
+        uint32_t first, segments;
         bool idx1;
-    } shapes[] = {{12130, 50, Ok, -1, 0, 50, 7, 5, true},
+    } shapes[] = {{12130, 52, Ok, -1, 0, 52, 7, 6, true},
                   {1, 258, SizeLimit, -1, 0, 256, 1, 256, true},
                   {0, 30, CannotWrite, 2, 500, 2, 2, 1, true},
                   {0, 30, CannotWrite, 2, 20, 2, 2, 1, false},
@@ -110,22 +110,21 @@ TEST(AviWriter, FilesOfEveryShapeHoldTheChunksWritten) {
             ASSERT_EQ(avi.dataOf(avi.frames[size_t(i - 1)]), Numbered(i));
         // 1001/30000 s a frame, 1000 bytes at 30000/1001 a second, the height unsigned; old
         // players see the first segment, the totals are in strh and dmlh.
-        const uint32_t first = uint32_t(k.first);
         EXPECT_EQ(std::tie(avi.firstSegmentFrames, avi.segments), std::tie(k.first, k.segments));
         EXPECT_EQ(avi.words(avi.avih),
-                  (Words{33366, 29970, 0, (k.idx1 ? kAvifHasIndex : 0) | kAvifTrustCkType, first, 0,
-                         1, 1000, 5, 3, 0, 0, 0, 0}));
+                  (Words{33366, 29970, 0, (k.idx1 ? kAvifHasIndex : 0) | kAvifTrustCkType, k.first,
+                         0, 1, 1000, 5, 3, 0, 0, 0, 0}));
         // The rectangle clamped, no sample size for video.
         EXPECT_EQ(avi.words(avi.strh),
                   (Words{kFccVids, FourCC("DIB "), 0, 3 | 9 << 16, 0, 1001, 30000, 2,
                          uint32_t(k.kept), 1000, 7500, 0, 0xFFFF, 5 | 32767u << 16}));
         EXPECT_EQ(avi.u32(avi.dmlh.data), uint32_t(k.kept));
-        EXPECT_EQ(avi.index.size(), k.idx1 ? first : 0u);
+        EXPECT_EQ(avi.index.size(), k.idx1 ? k.first : 0u);
         for (const test::IndexRecord& e : avi.index) EXPECT_EQ(e.flags, kAviifKeyframe);
         if (!test::HaveTool("ffprobe")) continue;
         EXPECT_EQ(test::Probe(path, "nb_read_frames"), "nb_read_frames=" + std::to_string(k.kept));
         EXPECT_EQ(test::ProbeFirstSegment(path, dir.file("first.avi")),
-                  "nb_read_frames=" + std::to_string(first));
+                  "nb_read_frames=" + std::to_string(k.first));
     }
 }
 
