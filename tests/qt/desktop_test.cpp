@@ -156,10 +156,17 @@ private slots:
         QTRY_VERIFY(setupSeen);
     }
 
-    void commandsDuringARunAreAnsweredOnce() {
+    // A whole run from the window, every correction on: the commands given meanwhile are each
+    // answered once, the title follows the frames, the last frame stays on the screen, and the
+    // output is byte for byte kestrel-batch's with the same settings.
+    void aRunFromTheWindowIsTheBatchProgramsRun() {
         TempDir dir;
-        QVERIFY(WriteTestVideo(dir.file("in.avi"), 16, 12, 12));
-        StoreSettings(dir.file("in.avi"), dir.file("out.avi"), "", false);
+        CommandResult synth = RunCommand(
+            std::string(KESTREL_SYNTH_PATH) + " --width 72 --height 40 --frames 8 --colour" +
+            " --output " + ShellQuote(dir.file("sky.avi")) + " --dark " +
+            ShellQuote(dir.file("dark.bmp")) + " 2>&1");
+        QVERIFY2(synth.status == 0, synth.output.c_str());
+        StoreSettings(dir.file("sky.avi"), dir.file("gui.avi"), dir.file("dark.bmp"), true);
         MainWindow w;
         std::vector<std::string> boxes;
         MessageBoxHook() = [&](QWidget* owner, const std::string& text,
@@ -167,60 +174,36 @@ private slots:
             boxes.push_back(caption + ": " + text + (owner == &w ? " [main]" : ""));
             return Pressed::Ok;
         };
-        // Anything modal once Setup is answered is a fault; closed so that the test goes on.
-        QStringList unexpected;
+        // Anything modal once Setup is answered is a fault; closed so that the test goes on;
+        // every pass of the run's event draining records the title.
+        QStringList unexpected, titles;
         QTimer watchdog;
-        watchdog.setInterval(5);
         connect(&watchdog, &QTimer::timeout, [&] {
+            titles << w.windowTitle();
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 unexpected << modal->windowTitle();
                 modal->close();
             }
         });
-        // Every pass of the run's event draining records the title.
-        QStringList titles;
-        QTimer titleWatch;
-        titleWatch.setInterval(0);
-        connect(&titleWatch, &QTimer::timeout, [&] { titles << w.windowTitle(); });
         ClickWhenShown("Setup", "ok", [&](QWidget*) {
-            titleWatch.start();
+            watchdog.start(0);
             QTimer::singleShot(0, &w, [&] {
                 MenuAction(w, "&About ...")->trigger();
                 MenuAction(w, "E&xit")->trigger();
                 QCoreApplication::postEvent(
                     &w, new QKeyEvent(QEvent::KeyPress, Qt::Key_Slash, Qt::AltModifier, "/"));
             });
-            watchdog.start();
         });
         w.startUp();
-        titleWatch.stop();
         QCOMPARE(boxes, std::vector<std::string>(2, "Info: Press ESC to stop processing [main]"));
-        QVERIFY(titles.contains("Kestrel - frame 11 of 12"));
-        QCOMPARE(LastRun().framesWritten, 12);
-        QCOMPARE(CountFrames(dir.file("out.avi")), size_t(12));
+        QVERIFY(titles.contains("Kestrel - frame 7 of 8"));
+        QCOMPARE(LastRun().framesWritten, 8);
         QVERIFY(w.isVisible());
         QCOMPARE(w.windowTitle(), QString("Kestrel"));
-        // The frame last shown stays on the screen.
         QVERIFY(ShowsFrame(w.preview().bitmap(), ImageBuffer()));
         QTest::qWait(50);
         watchdog.stop();
         QVERIFY(unexpected.isEmpty());
-    }
-
-    void wholeRunEqualsTheBatchProgram() {
-        TempDir dir;
-        CommandResult synth = RunCommand(
-            std::string(KESTREL_SYNTH_PATH) + " --width 72 --height 40 --frames 6 --colour" +
-            " --output " + ShellQuote(dir.file("sky.avi")) + " --dark " +
-            ShellQuote(dir.file("dark.bmp")) + " 2>&1");
-        QVERIFY2(synth.status == 0, synth.output.c_str());
-        StoreSettings(dir.file("sky.avi"), dir.file("gui.avi"), dir.file("dark.bmp"), true);
-        MainWindow w;
-        ClickWhenShown("Setup", "ok");
-        w.startUp();
-        QVERIFY(LastRun().started);
-        QCOMPARE(LastRun().framesWritten, 6);
-        QCOMPARE(ImageBuffer().channels, 3);
 
         QVERIFY(SaveSettings(dir.file("used.ini"), AppSettings()));
         CommandResult batch = RunCommand(std::string(KESTREL_BATCH_PATH) + " -q -y --settings " +
@@ -228,9 +211,8 @@ private slots:
                                          ShellQuote(dir.file("sky.avi")) + " " +
                                          ShellQuote(dir.file("cli.avi")) + " 2>&1");
         QVERIFY2(batch.status == 0, batch.output.c_str());
-        std::vector<uint8_t> gui = ReadFileBytes(dir.file("gui.avi"));
-        QVERIFY(!gui.empty());
-        QVERIFY(gui == ReadFileBytes(dir.file("cli.avi")));
+        QVERIFY(FramesOfValidAvi(dir.file("gui.avi")) == 8);
+        QVERIFY(ReadFileBytes(dir.file("gui.avi")) == ReadFileBytes(dir.file("cli.avi")));
     }
 
     // Escape held down, or the window closed, stops the run at the next frame; the output holds
