@@ -34,11 +34,11 @@ std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-std::string Probe(const std::string& path, const std::string& entries) {
-    std::string out = RunCommand(
-                          "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                          "stream=" +
-                          entries + " -of default=nw=1 " + ShellQuote(path))
+std::string Probe(const std::string& path, const std::string& entries,
+                  const std::string& options) {
+    std::string out = RunCommand("ffprobe -v error " + options +
+                                 " -count_frames -select_streams v:0 -show_entries stream=" +
+                                 entries + " -of default=nw=1 " + ShellQuote(path))
                           .output;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
@@ -56,11 +56,7 @@ std::string ProbeFirstSegment(const std::string& path, const std::string& scratc
                    ShellQuote(scratch))
             .status != 0)
         return "";
-    std::string out = RunCommand("ffprobe -v error -use_odml 0 -count_frames -show_entries "
-                                 "stream=nb_read_frames -of default=nw=1 " + ShellQuote(scratch))
-                          .output;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+    return Probe(scratch, "nb_read_frames", "-use_odml 0");
 }
 
 std::vector<uint8_t> FfmpegDecode(const std::string& path, const std::string& pixFmt) {
@@ -96,13 +92,6 @@ int ExitCodeInChild(const std::function<bool()>& limit, const std::function<int(
     return WEXITSTATUS(status);
 }
 
-bool SetLimit(int resource, uint64_t limit) {
-    const rlimit cap{rlim_t(limit), rlim_t(limit)};
-    return setrlimit(resource, &cap) == 0;
-}
-
-}  // namespace
-
 bool UnderAddressSanitizer() {
 #if defined(__SANITIZE_ADDRESS__)
     return true;
@@ -113,6 +102,13 @@ bool UnderAddressSanitizer() {
 #endif
     return false;
 }
+
+bool SetLimit(int resource, uint64_t limit) {
+    const rlimit cap{rlim_t(limit), rlim_t(limit)};
+    return setrlimit(resource, &cap) == 0;
+}
+
+}  // namespace
 
 int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body) {
     return ExitCodeInChild(

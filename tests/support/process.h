@@ -24,7 +24,9 @@ std::string ShellQuote(const std::string& s);
 
 // ffprobe's "key=value" lines, without the last line end, of `entries` (comma-separated stream
 // fields) of the first video stream; frames are counted by decoding (nb_read_frames).
-std::string Probe(const std::string& path, const std::string& entries);
+// `options` go to ffprobe before the input.
+std::string Probe(const std::string& path, const std::string& entries,
+                  const std::string& options = "");
 
 // What a player that knows only AVI 1.0 reads of `path`: ffprobe's frame count (as Probe gives
 // it), without OpenDML, of the first RIFF segment alone, copied to `scratch` for it.
@@ -49,8 +51,5 @@ int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body)
 // whose shadow memory needs terabytes of address space, no limit is set: its
 // max_allocation_size_mb stands in.
 int ExitCodeUnderMemoryLimit(uint64_t headroom, const std::function<int()>& body);
-
-// True in the build with AddressSanitizer.
-bool UnderAddressSanitizer();
 
 }  // namespace kestrel::test

@@ -202,12 +202,4 @@ TestStream AudioStream() {
             ""};
 }
 
-std::vector<uint8_t> PackedDib(int32_t width, int32_t height, uint16_t bits,
-                               const std::vector<uint8_t>& table, uint32_t clrUsed,
-                               const std::vector<uint8_t>& rows) {
-    std::vector<uint8_t> out = VideoFormat(width, height, bits, kBiRgb, clrUsed, table);
-    PutBytes(out, rows.data(), rows.size());
-    return out;
-}
-
 }  // namespace kestrel::test

@@ -56,9 +56,4 @@ std::vector<uint8_t> VideoFormat(int32_t width, int32_t height, uint16_t bits,
 TestStream VideoStream(const std::vector<uint8_t>& format, const std::string& name = "");
 TestStream AudioStream();
 
-// A packed DIB: header, table of `entries` blue-green-red-0 entries, rows.
-std::vector<uint8_t> PackedDib(int32_t width, int32_t height, uint16_t bits,
-                               const std::vector<uint8_t>& table, uint32_t clrUsed,
-                               const std::vector<uint8_t>& rows);
-
 }  // namespace kestrel::test

@@ -1,6 +1,7 @@
 #include "support/riff_walk.h"
 
 #include "support/files.h"
+#include "support/samples.h"
 
 namespace kestrel::test {
 
@@ -10,12 +11,6 @@ namespace {
 constexpr uint32_t Fcc(const char (&s)[5]) {
     return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
            uint32_t(uint8_t(s[3])) << 24;
-}
-
-uint32_t Load32(const std::vector<uint8_t>& b, uint64_t at) {
-    if (at + 4 > b.size()) return 0;
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
 }
 
 std::string FccText(uint32_t fcc) {
@@ -44,8 +39,8 @@ bool WalkList(const std::vector<uint8_t>& bytes, uint64_t at, uint64_t end,
         }
         RiffNode node;
         node.offset = at;
-        node.id = Load32(bytes, at);
-        node.size = Load32(bytes, at + 4);
+        node.id = Le32(bytes, at);
+        node.size = Le32(bytes, at + 4);
         const uint64_t dataEnd = at + 8 + node.size;
         const uint64_t next = dataEnd + (node.size & 1);
         if (next > end) {
@@ -62,7 +57,7 @@ bool WalkList(const std::vector<uint8_t>& bytes, uint64_t at, uint64_t end,
                 error = "list at " + std::to_string(at) + " has no type";
                 return false;
             }
-            node.listType = Load32(bytes, at + 8);
+            node.listType = Le32(bytes, at + 8);
             if (!WalkList(bytes, at + 12, dataEnd, node.children, error)) return false;
         }
         out.push_back(std::move(node));
@@ -83,11 +78,9 @@ bool Fail(std::string& error, const std::string& what) {
 
 }  // namespace
 
-uint32_t AviLayout::u32(uint64_t at) const { return Load32(bytes, at); }
+uint32_t AviLayout::u32(uint64_t at) const { return Le32(bytes, at); }
 
-uint16_t AviLayout::u16(uint64_t at) const {
-    return at + 2 > bytes.size() ? 0 : uint16_t(bytes[at] | bytes[at + 1] << 8);
-}
+uint16_t AviLayout::u16(uint64_t at) const { return Le16(bytes, at); }
 
 std::vector<uint32_t> AviLayout::words(const ChunkRef& c) const {
     std::vector<uint32_t> out;
@@ -127,8 +120,10 @@ bool CheckStandardIndex(const AviLayout& layout, const std::vector<RiffNode>& mo
 
 }  // namespace
 
+namespace {
+
 bool ReadAviLayout(std::vector<uint8_t> bytes, AviLayout& out, std::string& error) {
-    if (bytes.size() < 12 || Load32(bytes, 0) != Fcc("RIFF")) return Fail(error, "no RIFF header");
+    if (bytes.size() < 12 || Le32(bytes, 0) != Fcc("RIFF")) return Fail(error, "no RIFF header");
     std::vector<RiffNode> top;
     if (!WalkList(bytes, 0, bytes.size(), top, error)) return false;
     if (top.empty() || top[0].id != Fcc("RIFF") || top[0].listType != Fcc("AVI "))
@@ -231,6 +226,8 @@ bool ReadAviLayout(std::vector<uint8_t> bytes, AviLayout& out, std::string& erro
     out = std::move(layout);
     return true;
 }
+
+}  // namespace
 
 ::testing::AssertionResult ReadAviFile(const std::string& path, AviLayout& out) {
     std::string error;

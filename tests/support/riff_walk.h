@@ -55,14 +55,12 @@ struct AviLayout {
     }
 };
 
-// Walks `bytes` and checks the tree RIFF 'AVI ' { LIST hdrl { avih, LIST strl { strh, strf,
+// Walks the file at `path` and checks the tree RIFF 'AVI ' { LIST hdrl { avih, LIST strl { strh, strf,
 // [strn], indx }, LIST odml { dmlh } }, LIST movi { chunks, ix00 }, [idx1] } followed by any
 // number of RIFF 'AVIX' { LIST movi { chunks, ix00 } }. Each segment's RIFF size must end
 // where the next begins; each ix00 must name its movi chunks one for one, idx1 those of the
 // first segment (id, size, offset of the header from 'movi'), and indx every ix00. A file of
 // one segment may lack its ix00 and idx1 (a writer that had no room left for them).
-bool ReadAviLayout(std::vector<uint8_t> bytes, AviLayout& out, std::string& error);
-// The same for a file on disk.
 ::testing::AssertionResult ReadAviFile(const std::string& path, AviLayout& out);
 
 }  // namespace kestrel::test
