@@ -111,6 +111,14 @@ bool ReplacingFile::commit() {
     return true;
 }
 
+bool ReplacingFile::cutBack(uint64_t length) {
+    file_.close();
+    if (file_.open(temp_, File::Mode::Update) && file_.truncate(length) && file_.seek(length))
+        return true;
+    reason_ = file_.reason();
+    return false;
+}
+
 void ReplacingFile::abandon() {
     file_.close();
     if (!temp_.empty()) {

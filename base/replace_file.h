@@ -25,12 +25,14 @@ public:
     // A file still open from an earlier call is abandoned first.
     bool open(const std::string& target);
 
-    // What the new contents are written to. The caller may close and reopen it at
-    // temporaryPath(), to cut it back after a refused write.
+    // What the new contents are written to.
     File& file() { return file_; }
+    // After a refused write: cuts the file back to its first `length` bytes through a fresh
+    // handle (the old one's buffer and position are unknown) and writes on from there. False,
+    // with reason() set, when the file cannot be brought back.
+    bool cutBack(uint64_t length);
     // True from open() until commit() or abandon().
     bool isOpen() const { return !temp_.empty(); }
-    const std::string& temporaryPath() const { return temp_; }
 
     // Puts the contents on the disk, renames them over the target and makes the rename last.
     // Closed afterwards whatever the result; false with reason() set (the temporary file

@@ -72,7 +72,7 @@ AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& i
 
     uint64_t pictureBytes = 0;
     if (!PictureBytes(format_, width_, height_, pictureBytes)) {
-        closeAndRemove();
+        abandon();
         return refused(AviWriteStatus::BadFormat, "the format describes no picture");
     }
     // The super index is sized from the length the stream expects, twice over, since a capture
@@ -90,12 +90,12 @@ AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& i
     end_ = headers.size();
     // A file that cannot hold even one picture and its indexes is refused at the start.
     if (end_ + kChunkHeaderSize + Padded(pictureBytes) + tailBytes(1) > kRiffLimit) {
-        closeAndRemove();
+        abandon();
         return refused(AviWriteStatus::BadFormat, "one picture does not fit a RIFF segment");
     }
     if (!file_.write(headers.data(), headers.size()) || !file_.flush()) {
         refused(AviWriteStatus::CannotWrite);
-        closeAndRemove();
+        abandon();
         return AviWriteStatus::CannotWrite;
     }
     return AviWriteStatus::Ok;
@@ -320,12 +320,7 @@ AviWriteStatus AviWriter::writeChunk(const uint8_t* data, size_t size, uint32_t 
     return AviWriteStatus::Ok;
 }
 
-bool AviWriter::cutBackTo(uint64_t length) {
-    // The stream's buffer and position are unknown after a refused write; a fresh handle is not.
-    file_.close();
-    return file_.open(out_.temporaryPath(), File::Mode::Update) && file_.truncate(length) &&
-           file_.seek(length);
-}
+bool AviWriter::cutBackTo(uint64_t length) { return out_.cutBack(length); }
 
 AviWriteStatus AviWriter::refused(AviWriteStatus status) { return refused(status, file_.reason()); }
 
@@ -343,7 +338,7 @@ AviWriteStatus AviWriter::writeAt(uint64_t offset, const std::vector<uint8_t>& b
 AviWriteStatus AviWriter::finish() {
     if (!out_.isOpen()) return refused(AviWriteStatus::CannotWrite, "no file is open");
     auto fail = [this](std::string why) {
-        closeAndRemove();
+        abandon();
         return refused(AviWriteStatus::CannotWrite, why);
     };
     if (broken_) return fail(reason_);
@@ -369,11 +364,9 @@ AviWriteStatus AviWriter::finish() {
     return AviWriteStatus::Ok;
 }
 
-void AviWriter::closeAndRemove() {
+void AviWriter::abandon() {
     out_.abandon();
     broken_ = false;
 }
-
-void AviWriter::abandon() { closeAndRemove(); }
 
 }  // namespace kestrel

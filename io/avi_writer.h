@@ -74,15 +74,10 @@ public:
     // Why the last call that did not return Ok failed: the system's words for a refused write.
     const std::string& reason() const { return reason_; }
 
-    bool isOpen() const { return file_.isOpen(); }
+    // From create() until finish() or abandon(), also after a write left the file broken.
+    bool isOpen() const { return out_.isOpen(); }
     // Chunks in the file being written, or in the last one finished.
     uint32_t chunksWritten() const { return totalFrames_; }
-    // RIFF segments so far, the one being written included.
-    size_t segmentCount() const { return segments_.size() + (isOpen() ? 1 : 0); }
-    const std::string& temporaryPath() const { return out_.temporaryPath(); }
-
-    // Bytes of the file so far: headers and whole chunks, without the open segment's indexes.
-    uint64_t bytesWritten() const { return end_; }
 
     // The largest segment, indexes included, unless one chunk alone is larger.
     static constexpr uint64_t kSegmentLimit = uint64_t(1) << 30;
@@ -107,10 +102,9 @@ private:
     // Sets the reason from the file's last refused call; returns `status`.
     AviWriteStatus refused(AviWriteStatus status);
     AviWriteStatus refused(AviWriteStatus status, const std::string& why);
-    // After a refused write: reopens the file and cuts it back to `length` (the end of the last
-    // whole chunk, as a rule), so that what is on disk is again exactly what the indexes say.
+    // After a refused write: cuts the file back to `length` (the end of the last whole chunk,
+    // as a rule), so that what is on disk is again exactly what the indexes say.
     bool cutBackTo(uint64_t length);
-    void closeAndRemove();
 
     ReplacingFile out_;
     File& file_ = out_.file();  // the temporary file, owned by out_
