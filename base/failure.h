@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace kestrel {
 
@@ -16,5 +17,11 @@ struct Failure {
         reason.clear();
     }
 };
+
+// The one line of a refusal: sets `reason` and returns false.
+inline bool Refuse(std::string& reason, std::string why) {
+    reason = std::move(why);
+    return false;
+}
 
 }  // namespace kestrel

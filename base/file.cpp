@@ -40,7 +40,11 @@ bool File::write(const void* data, size_t n) {
 }
 
 bool File::seek(uint64_t offset) {
-    return noted(f_ && offset <= uint64_t(INT64_MAX) && fseeko(f_, off_t(offset), SEEK_SET) == 0);
+    if (f_ && offset > uint64_t(INT64_MAX)) {
+        error_ = EOVERFLOW;  // errno would tell of some earlier call
+        return false;
+    }
+    return noted(f_ && fseeko(f_, off_t(offset), SEEK_SET) == 0);
 }
 
 uint64_t File::tell() {
@@ -61,6 +65,10 @@ int64_t File::size() {
 }
 
 bool File::truncate(uint64_t length) {
+    if (f_ && length > uint64_t(INT64_MAX)) {
+        error_ = EOVERFLOW;
+        return false;
+    }
     return noted(f_ && std::fflush(f_) == 0 && ftruncate(fileno(f_), off_t(length)) == 0);
 }
 

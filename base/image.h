@@ -57,17 +57,18 @@ inline const char* PictureSizeRefusal(int32_t width, int32_t height, const Pictu
 // Makes `image` of 24-bit rows (blue, green, red, top row first, Stride24(width) bytes each): grey
 // by GreyLevel when `channels` is 1, else the colours as they are. Rows already in the image's
 // layout are swapped in; `rows` then holds the image's old pixels, so that a caller reusing it
-// frame after frame allocates nothing.
-void Bgr24ToImage(std::vector<uint8_t>& rows, int32_t width, int32_t height, int32_t channels,
+// frame after frame allocates nothing. False, with the image untouched, when `rows` does not hold
+// exactly `height` such rows.
+bool Bgr24ToImage(std::vector<uint8_t>& rows, int32_t width, int32_t height, int32_t channels,
                   Image& image);
-
-// Bytes per row of a 24-bit DIB: 3 x width raised to a multiple of 4.
-inline uint32_t Stride24(uint32_t width) { return (3 * width + 3) & ~3u; }
 
 // Bytes per row of a DIB of any depth, rows padded to 32 bits; 64-bit so that no header value
 // can overflow it.
 inline uint64_t DibStride(uint64_t width, uint64_t bitsPerPixel) {
     return (width * bitsPerPixel + 31) / 32 * 4;
 }
+
+// Bytes per row of a 24-bit DIB: 3 x width raised to a multiple of 4.
+inline uint32_t Stride24(uint32_t width) { return uint32_t(DibStride(width, 24)); }
 
 }  // namespace kestrel

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <iostream>
 
-#include "run/batch.h"
 #include "cli/options.h"
 #include "cli/terminal_windowing.h"
+#include "run/batch.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
 

@@ -39,7 +39,7 @@ TerminalWindowing::TerminalWindowing(bool assumeYes, bool quiet)
     : assumeYes_(assumeYes), quiet_(quiet), progressOnTerminal_(!quiet && isatty(2)) {}
 
 Pressed TerminalWindowing::messageBox(const std::string& text, const std::string& caption,
-                                  Buttons buttons, Owner) {
+                                      Buttons buttons, Owner) {
     if (buttons == Buttons::YesNo) {
         if (assumeYes_) return Pressed::Yes;
         if (isatty(0) && isatty(2)) {
@@ -56,7 +56,7 @@ Pressed TerminalWindowing::messageBox(const std::string& text, const std::string
     }
     if (progressOnTerminal_ && framesShown_ > 0) std::cerr << '\n';
     std::cerr << caption << ": " << text << '\n';
-    if (caption == "Error") errorShown_ = true;
+    if (caption == kErrorCaption) errorShown_ = true;
     return Pressed::Ok;
 }
 

@@ -14,7 +14,7 @@ public:
     TerminalWindowing(bool assumeYes, bool quiet);
 
     Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                   Owner owner) override;
+                       Owner owner) override;
     Pressed setupDialog() override { return Pressed::Ok; }  // the command line has set everything
     bool escapeDown() override;
     bool drainUntilCommand() override { return false; }

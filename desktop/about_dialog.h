@@ -6,7 +6,7 @@
 
 namespace kestrel {
 
-// Icon 107 (32 x 32 and 16 x 16) with the small icon 108.
+// Icon 107 (32 x 32) with the small icon 108 (16 x 16).
 QIcon AppIcon();
 
 class AboutDialog : public QDialog {

@@ -7,9 +7,9 @@
 #include <QMenuBar>
 
 #include "desktop/about_dialog.h"
-#include "run/batch.h"
 #include "desktop/preview.h"
 #include "desktop/qt_windowing.h"
+#include "run/batch.h"
 #include "settings/settings_file.h"
 
 namespace kestrel {
@@ -43,8 +43,8 @@ void MainWindow::startUp() {
 
 void MainWindow::saveSettingsAtExit() {
     if (!SaveSettings())
-        windowing_->messageBox("Can't save settings to " + SettingsFilePath(), "Error", Buttons::Ok,
-                               Owner::None);
+        windowing_->messageBox("Can't save settings to " + SettingsFilePath(), kErrorCaption,
+                               Buttons::Ok, Owner::None);
 }
 
 void MainWindow::command(int id) {

@@ -14,11 +14,11 @@ namespace kestrel {
 
 // When set, takes the place of the box and returns the button "pressed".
 using MessageBoxHookFn = std::function<Pressed(QWidget* owner, const std::string& text,
-                                           const std::string& caption, Buttons buttons)>;
+                                               const std::string& caption, Buttons buttons)>;
 MessageBoxHookFn& MessageBoxHook();
 
 // Modal; the button pressed.
 Pressed ShowMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
-                   Buttons buttons, QMessageBox::Icon icon);
+                       Buttons buttons, QMessageBox::Icon icon);
 
 }  // namespace kestrel

@@ -6,22 +6,23 @@
 #include "desktop/main_window.h"
 #include "desktop/message_box.h"
 #include "desktop/preview.h"
-#include "settings/settings.h"
 #include "desktop/setup_dialog.h"
+#include "settings/settings.h"
 
 namespace kestrel {
 
 std::string ProgressTitle(int32_t position, uint32_t length) {
-    std::string title = std::string(kWindowTitle) + " - frame " + std::to_string(int64_t(position) + 1);
+    std::string title =
+        std::string(kWindowTitle) + " - frame " + std::to_string(int64_t(position) + 1);
     if (length > 0) title += " of " + std::to_string(length);
     return title;
 }
 
 Pressed QtWindowing::messageBox(const std::string& text, const std::string& caption,
-                            Buttons buttons, Owner owner) {
-    QMessageBox::Icon icon = buttons == Buttons::YesNo ? QMessageBox::Question
-                             : caption == "Error"      ? QMessageBox::Critical
-                                                       : QMessageBox::Information;
+                                Buttons buttons, Owner owner) {
+    QMessageBox::Icon icon = buttons == Buttons::YesNo  ? QMessageBox::Question
+                             : caption == kErrorCaption ? QMessageBox::Critical
+                                                        : QMessageBox::Information;
     return ShowMessageBox(owner == Owner::MainWindow ? &window_ : nullptr, text, caption, buttons,
                           icon);
 }

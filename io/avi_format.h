@@ -90,6 +90,9 @@ bool ParseStreamHeader(const uint8_t* data, size_t size, AviStreamInfo& info);
 // Appends the 56-byte strh body for `info`.
 void AppendStreamHeader(std::vector<uint8_t>& out, const AviStreamInfo& info);
 
+// The chunks of stream 0 holding uncompressed pictures: what every file written here stores.
+constexpr uint32_t kFcc00db = FourCC("00db");
+
 // The platform's BITMAPINFOHEADER.
 struct BitmapInfoHeader {
     uint32_t biSize = 40;

@@ -41,7 +41,7 @@ bool PictureBytes(const std::vector<uint8_t>& format, int32_t& width, int32_t& h
     if (in.failed() || h.biSize < kBitmapInfoHeaderSize || h.biSize > format.size()) return false;
     if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return false;
     width = h.biWidth;
-    height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+    height = int32_t(PictureRows(h.biHeight));
     if (h.biCompression == kBiRgb || h.biCompression == kBiBitfields) {
         if (h.biBitCount == 0) return false;
         bytes = DibStride(uint64_t(width), h.biBitCount) * uint64_t(height);

@@ -71,7 +71,8 @@ public:
     // Drops the temporary file; the target is left as it was.
     void abandon();
 
-    // Why the last call that did not return Ok failed: the system's words for a refused write.
+    // Why the last call that did not return Ok failed, in a few words for beneath the user's
+    // message.
     const std::string& reason() const { return reason_; }
 
     // From create() until finish() or abandon(), also after a write left the file broken.

@@ -19,12 +19,9 @@ constexpr size_t kHeadBytes = kMasksOffset + 12;
 
 Image g_dark{-1, -1, 1, {}};
 
-bool Refuse(std::string& reason, std::string why) {
-    reason = std::move(why);
-    return false;
-}
-
-// Every size is checked against the file's before the picture is allocated.
+// Reads a bitmap file into 24-bit rows: blue, green, red, top row first, Stride24(width) bytes
+// each. `height` is the number of rows, whichever way up the file stores them. Every size is
+// checked against the file's before the picture is allocated.
 bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
                 std::vector<uint8_t>& block, std::string& reason) {
     File file;
@@ -86,23 +83,16 @@ bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
 
 Image& DarkImage() { return g_dark; }
 
-bool ReadBitmapFile(const std::string& fileName, int32_t& width, int32_t& height,
-                    std::vector<uint8_t>& block, std::string* reason) {
-    std::string why;
-    const bool ok = ReadBitmap(fileName, width, height, block, why);
-    if (reason) *reason = why;
-    return ok;
-}
-
 bool LoadDarkFrame(const Settings& settings, Failure& failure) {
     failure.clear();
     int32_t width = 0, height = 0;
     std::vector<uint8_t> block;
-    if (!ReadBitmapFile(settings.DarkFrame, width, height, block, &failure.reason)) {
+    if (!ReadBitmap(settings.DarkFrame, width, height, block, failure.reason) ||
+        !Bgr24ToImage(block, width, height, settings.Colour ? 3 : 1, g_dark)) {
         failure.message = kCantOpenDarkFrame;
+        if (failure.reason.empty()) failure.reason = "the file cannot be read";
         return false;
     }
-    Bgr24ToImage(block, width, height, settings.Colour ? 3 : 1, g_dark);
     return true;
 }
 

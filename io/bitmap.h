@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "base/failure.h"
 #include "base/image.h"
@@ -20,13 +19,6 @@ constexpr uint32_t kBitmapFileHeaderSize = 14;
 
 // The dark frame: width/height -1 while none is usable; channels 1 or 3.
 Image& DarkImage();
-
-// Reads a bitmap file into a 24-bit block: blue, green, red per pixel, top row first, rows
-// Stride24(width) bytes, padding bytes 0. `height` is the number of rows, positive whichever
-// way up the file stores them. On false (a file that cannot be opened or used) the results
-// are left as they were and `reason`, when given, tells why.
-bool ReadBitmapFile(const std::string& fileName, int32_t& width, int32_t& height,
-                    std::vector<uint8_t>& block, std::string* reason = nullptr);
 
 // Replaces the DarkImage with the file named by DarkFrame, as grey when Colour is off, else
 // blue-green-red. On failure `failure` is "Can't open dark frame" with the reason beneath it,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/byte_cursor.h"
+#include "base/failure.h"
 #include "base/image.h"
 #include "io/pixel_masks.h"
 
@@ -17,14 +18,6 @@ constexpr size_t kColourTableBytes = 4 * kDibColourTableEntries;
 constexpr uint32_t kMasksInHeaderSize = 52;
 constexpr size_t kMasksBytes = 12;
 
-void StoreU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-void StoreU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
 bool IsGrey8(uint32_t compression) {
     if (compression == kFccY800 || compression == kFccY8 || compression == kFccGrey) return true;
     return std::find(std::begin(kFccBayer8), std::end(kFccBayer8), compression) !=
@@ -37,11 +30,6 @@ bool Indexed(PixelLayout layout) {
 
 bool EightBitDib(PixelLayout layout) {
     return Indexed(layout) || layout == PixelLayout::Grey8 || layout == PixelLayout::Grey16;
-}
-
-bool Refuse(std::string& reason, const char* why) {
-    reason = why;
-    return false;
 }
 
 }  // namespace
@@ -144,6 +132,9 @@ bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format,
 void DibDecoder::open(PictureFormat format) {
     close();
     format_ = std::move(format);
+    // A format described without its table gets the default one, so that every index, and every
+    // palette change, finds its entry.
+    if (format_.colourTable.size() != kColourTableBytes) SetColourTable(format_, nullptr, 0);
     for (int c = 0; c < 3; ++c) channels_[c] = MaskedChannel::From(format_.masks[c]);
     open_ = true;
 }
@@ -243,12 +234,6 @@ bool DibDecoder::finish(bool bytesArrived) {
     return false;
 }
 
-bool DibDecoder::decode(const uint8_t* data, size_t size) {
-    const size_t n = prepare(size);
-    if (n) std::memcpy(target_, data, n);
-    return finish(true);
-}
-
 // Puts rows that were read top row first into the DIB's order, where they lie.
 void DibDecoder::flipRows() {
     const size_t rows = size_t(format_.height);
@@ -334,17 +319,16 @@ void StartPackedDib(std::vector<uint8_t>& dib, int32_t width, int32_t rows, uint
     const size_t tableBytes = bitCount == 8 ? kColourTableBytes : 0;
     const size_t imageBytes = size_t(DibStride(uint64_t(width), bitCount)) * size_t(rows);
     dib.resize(kBitmapInfoHeaderSize + tableBytes + imageBytes);
-    uint8_t* h = dib.data();
-    std::memset(h, 0, kBitmapInfoHeaderSize);
-    StoreU32(h, kBitmapInfoHeaderSize);
-    StoreU32(h + 4, uint32_t(width));
-    StoreU32(h + 8, uint32_t(rows));  // positive: bottom row first
-    StoreU16(h + 12, 1);
-    StoreU16(h + 14, bitCount);
-    StoreU32(h + 16, kBiRgb);
-    StoreU32(h + 20, uint32_t(imageBytes));
-    StoreU32(h + 32, tableBytes ? kDibColourTableEntries : 0);
-    if (tableBytes) std::memcpy(h + kBitmapInfoHeaderSize, table, tableBytes);
+    BitmapInfoHeader info;
+    info.biWidth = width;
+    info.biHeight = rows;  // positive: bottom row first
+    info.biBitCount = bitCount;
+    info.biSizeImage = uint32_t(imageBytes);
+    info.biClrUsed = tableBytes ? kDibColourTableEntries : 0;
+    std::vector<uint8_t> head;
+    AppendBitmapInfoHeader(head, info);
+    std::memcpy(dib.data(), head.data(), head.size());
+    if (tableBytes) std::memcpy(dib.data() + kBitmapInfoHeaderSize, table, tableBytes);
 }
 
 bool ConvertDibTo24(const uint8_t* dib, size_t size, int32_t& width, int32_t& height,

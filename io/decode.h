@@ -104,10 +104,6 @@ public:
     uint8_t* target() { return target_; }
     bool finish(bool bytesArrived);
 
-    // The three steps over bytes in memory.
-    bool decode(const uint8_t* data, size_t size);
-
-    bool hasPicture() const { return hasPicture_; }
     // Whether a zero-length chunk before the first picture gives a black one (the default).
     void setBlankAllowed(bool allowed) { blankAllowed_ = allowed; }
     // The packed DIB of the last picture.

@@ -13,10 +13,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "io/avi_format.h"
 #include "base/byte_cursor.h"
-#include "io/decode.h"
+#include "base/failure.h"
 #include "base/image.h"
+#include "io/avi_format.h"
+#include "io/decode.h"
 
 namespace kestrel {
 
@@ -34,11 +35,6 @@ void DropMessage(void*, int, const char*, va_list) {}
 void SilenceFfmpeg() {
     static const bool installed = (av_log_set_callback(DropMessage), true);
     (void)installed;
-}
-
-bool Refuse(std::string& reason, std::string why) {
-    reason = std::move(why);
-    return false;
 }
 
 // A FourCC as the file spells it, between quotes; bytes that are not printable as '?'.
@@ -155,17 +151,6 @@ void FfmpegDecoder::sendChunk() {
         drops_.push_back(sent_);
     else
         ++sent_;
-}
-
-void FfmpegDecoder::decode(const uint8_t* data, size_t size) {
-    if (size == 0) {
-        dropFrame();
-        return;
-    }
-    if (uint8_t* to = chunkBuffer(size)) {
-        std::memcpy(to, data, size);
-        sendChunk();
-    }
 }
 
 void FfmpegDecoder::finishInput() {

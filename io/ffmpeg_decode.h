@@ -43,8 +43,6 @@ public:
     }
     void close();
     bool isOpen() const { return codec_ != nullptr; }
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
 
     // A zero-length chunk: a dropped frame, which repeats the picture before it. Before any
     // picture it gives a black one, but only once the codec has made a picture of the header's
@@ -54,8 +52,6 @@ public:
     // large to take. sendChunk() then decodes them.
     uint8_t* chunkBuffer(size_t size);
     void sendChunk();
-    // The two steps for bytes in memory; a zero size is a dropped frame.
-    void decode(const uint8_t* data, size_t size);
     void finishInput();
 
     // Makes the next picture in order the current one (dib()); false when it needs more input

@@ -9,7 +9,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr uint32_t kFcc00db = FourCC("00db");
 constexpr uint16_t kOutputBitCount = 24;
 
 const char kCantOpenOutput[] = "Can't open AVI output file";
@@ -23,8 +22,6 @@ enum class OutputState {
     Failed,  // creation or a write failed; the run is ending and nothing more is written
 };
 
-AviStreamInfo g_outInfo;
-int32_t g_writePosition = -1;
 OutputState g_state = OutputState::NotCreated;
 BitmapInfoHeader g_format;
 AviWriter g_writer;
@@ -32,12 +29,8 @@ AviWriter g_writer;
 // on every frame.
 std::vector<uint8_t> g_frameData;
 
-}  // namespace
-
-int32_t WritePosition() { return g_writePosition; }
-
-const AviStreamInfo& OutputStreamInfo() { return g_outInfo; }
-
+// The 40-byte header of a 24-bit bottom-up frame of this size. biSizeImage is 0 when the picture
+// would not fit a 32-bit size; the output refuses such a format.
 BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height) {
     BitmapInfoHeader h;
     h.biSize = kBitmapInfoHeaderSize;
@@ -52,6 +45,33 @@ BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height) {
     }
     return h;
 }
+
+bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
+                       Failure& failure) {
+    AviStreamInfo info = InputStreamInfo();
+    info.fccHandler = 0;
+    // Rows are stored bottom row first; a top-down header would describe another picture.
+    if (header.biHeight < 0 || header.biSizeImage == 0) {
+        failure.message = kCantSetFormat;
+        failure.reason = header.biHeight < 0 ? "its rows are stored top row first"
+                                             : "the frame has no pixels or too many";
+        return false;
+    }
+    std::vector<uint8_t> format;
+    AppendBitmapInfoHeader(format, header);  // 40 bytes, no colour table
+    const AviWriteStatus status = g_writer.create(settings.OutputFile, info, format, kFcc00db);
+    if (status == AviWriteStatus::Ok) {
+        g_format = header;
+        return true;
+    }
+    failure.message = status == AviWriteStatus::CannotCreate  ? kCantOpenOutput
+                      : status == AviWriteStatus::CannotWrite ? kCantCreateStream
+                                                              : kCantSetFormat;
+    failure.reason = g_writer.reason();
+    return false;
+}
+
+}  // namespace
 
 bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
     if (!frame.consistent()) return false;
@@ -76,31 +96,6 @@ bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
     return true;
 }
 
-bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
-                       Failure& failure) {
-    g_outInfo = InputStreamInfo();
-    g_outInfo.fccHandler = 0;
-    // Rows are stored bottom row first; a top-down header would describe another picture.
-    if (header.biHeight < 0 || header.biSizeImage == 0) {
-        failure.message = kCantSetFormat;
-        failure.reason = header.biHeight < 0 ? "its rows are stored top row first"
-                                             : "the frame has no pixels or too many";
-        return false;
-    }
-    std::vector<uint8_t> format;
-    AppendBitmapInfoHeader(format, header);  // 40 bytes, no colour table
-    const AviWriteStatus status = g_writer.create(settings.OutputFile, g_outInfo, format, kFcc00db);
-    if (status == AviWriteStatus::Ok) {
-        g_format = header;
-        return true;
-    }
-    failure.message = status == AviWriteStatus::CannotCreate  ? kCantOpenOutput
-                      : status == AviWriteStatus::CannotWrite ? kCantCreateStream
-                                                              : kCantSetFormat;
-    failure.reason = g_writer.reason();
-    return false;
-}
-
 bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) {
     if (ReadPosition() < 0) return false;
     if (g_state == OutputState::Failed) return false;  // told when it happened
@@ -112,7 +107,6 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
             return false;
         }
         g_state = OutputState::Writing;
-        g_writePosition = 0;
     }
     // Every frame of the stream has the format it was created with; a frame of another size
     // cannot be stored in it.
@@ -123,7 +117,6 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
         why = "the frame's pixels do not fill its size";
     } else if (g_writer.writeChunk(g_frameData.data(), g_frameData.size(), kAviifKeyframe) ==
                AviWriteStatus::Ok) {
-        ++g_writePosition;
         return true;
     } else {
         why = g_writer.reason();  // a refused write, or after hundreds of GiB a full index
@@ -138,7 +131,6 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
 void SetOutputSegmentLimitForTesting(uint64_t bytes) { g_writer.setSegmentLimitForTesting(bytes); }
 
 bool CloseVideo(Failure& failure) {
-    g_writePosition = -1;
     CloseInputVideo();
     bool ok = true;
     // An output whose first frame could not be stored holds nothing worth an existing file.

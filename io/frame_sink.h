@@ -13,16 +13,6 @@
 
 namespace kestrel {
 
-// Position at which the next frame is written; -1 while no output exists in this run.
-int32_t WritePosition();
-
-// The stream header the output was created with (a copy of the input's, fccHandler 0).
-const AviStreamInfo& OutputStreamInfo();
-
-// The 40-byte header describing a 24-bit bottom-up frame of this size. biSizeImage is 0 when
-// the picture would not fit a 32-bit size; the output refuses such a format.
-BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height);
-
 // Lays `frame` out as the output stores it: height rows of Stride24(width) bytes, bottom row
 // first, grey written as three equal bytes, fill bytes 0. `data` is resized, not reallocated
 // when it is large enough already. False, `data` untouched, for an inconsistent frame or one
@@ -33,10 +23,6 @@ bool PackFrameData(const Image& frame, std::vector<uint8_t>& data);
 // at the run's first frame. False when no input is open (no message) or when the output cannot
 // be created or written (`failure` set); the caller then ends the run with CloseVideo.
 bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure);
-
-// Creates the output for frames described by `header`; false with `failure` set.
-bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
-                       Failure& failure);
 
 // Lowers the size of the output's RIFF segments, from the next run on; 0 restores the usual
 // 1 GiB. Tests use it to make many segments of small frames.

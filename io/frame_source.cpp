@@ -148,9 +148,12 @@ int32_t ReadNextFrame(const Settings& settings, Failure& failure) {
     if (!DecodePosition(size_t(g_readPosition))) return 0;
     const std::vector<uint8_t>& dib = g_useFfmpeg ? g_ffmpeg.dib() : g_decoder.dib();
     int32_t width = 0, height = 0;
-    if (!ConvertDibTo24(dib.data(), dib.size(), width, height, g_decodedFrame)) return 0;
-    // Only now is the previous picture given up: a failure never leaves a partial one.
-    Bgr24ToImage(g_decodedFrame, width, height, settings.Colour ? 3 : 1, g_image);
+    // The previous picture is given up only with a whole new one: a failure never leaves a
+    // partial one.
+    const int channels = settings.Colour ? 3 : 1;
+    if (!ConvertDibTo24(dib.data(), dib.size(), width, height, g_decodedFrame) ||
+        !Bgr24ToImage(g_decodedFrame, width, height, channels, g_image))
+        return 0;
     return 1;
 }
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "io/avi_format.h"
 #include "base/failure.h"
 #include "base/image.h"
+#include "io/avi_format.h"
 #include "settings/settings.h"
 
 namespace kestrel {

@@ -17,11 +17,9 @@ namespace {
 int32_t g_busy = 0;
 RunSummary g_lastRun;
 
-constexpr const char* kError = "Error";
-
 // Failures found below the run carry their words; they are shown at once, with no owner.
 void ShowFailure(Windowing& w, const Failure& failure) {
-    if (failure) w.messageBox(failure.message, kError, Buttons::Ok, Owner::None);
+    if (failure) w.messageBox(failure.message, kErrorCaption, Buttons::Ok, Owner::None);
 }
 
 bool FileOpensForReading(const std::string& path) {
@@ -49,8 +47,8 @@ void RunBatch(Windowing& w) {
 
     // The file is only asked about here; it is replaced when the first frame is written.
     if (FileOpensForReading(settings.OutputFile) &&
-        w.messageBox(OverwriteQuestion(settings.OutputFile), "Confirm Overwrite",
-                     Buttons::YesNo, Owner::MainWindow) != Pressed::Yes)
+        w.messageBox(OverwriteQuestion(settings.OutputFile), "Confirm Overwrite", Buttons::YesNo,
+                     Owner::MainWindow) != Pressed::Yes)
         return;
 
     w.clearPreview();

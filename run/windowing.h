@@ -15,13 +15,16 @@ enum class Buttons { Ok, YesNo };
 enum class Pressed { Ok, Cancel, Yes, No };
 enum class Owner { MainWindow, None };
 
+// The caption of every failure's box; front ends show such boxes as errors.
+constexpr const char* kErrorCaption = "Error";
+
 class Windowing {
 public:
     virtual ~Windowing() = default;
 
     // Modal: returns the button pressed (Ok, Yes or No) once the box is closed.
     virtual Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                           Owner owner) = 0;
+                               Owner owner) = 0;
 
     // The modal Setup dialog; Ok when the user pressed OK, after it stored the names and
     // switches into the settings. Any other result means cancel.

@@ -55,8 +55,9 @@ struct ProfileDocument {
     // The integer writer: "%d".
     void SetInt(std::string_view section, std::string_view key, int32_t value);
 
-    // Writes the document to a new file beside `path`, puts it on the disk and renames it over
-    // `path`: the old file stays whole until the new one is complete. False when the file could
+    // Writes the document to a new file beside the file `path` names (through a symlink, its
+    // target, the link kept), puts it on the disk and renames it over that file: the old file
+    // stays whole until the new one is complete. False when the file could
     // not be written, or the document is partial; the old file is then unchanged.
     bool Save(const std::string& path) const;
 };

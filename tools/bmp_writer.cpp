@@ -1,17 +1,19 @@
 #include "tools/bmp_writer.h"
 
-#include "io/avi_format.h"
 #include "base/byte_cursor.h"
 #include "base/replace_file.h"
+#include "io/avi_format.h"
+#include "io/bitmap.h"
+#include "io/frame_sink.h"
 
 namespace kestrel::synth {
+namespace {
 
 std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height) {
     const uint64_t rows = uint64_t(Stride24(uint32_t(width))) * uint64_t(height);
-    const uint32_t offBits = kBmpFileHeaderSize + kBitmapInfoHeaderSize;
+    const uint32_t offBits = kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
     std::vector<uint8_t> out;
-    PutU8(out, 'B');
-    PutU8(out, 'M');
+    PutU16(out, kBitmapFileType);
     PutU32(out, uint32_t(offBits + rows));  // bfSize
     PutU16(out, 0);                         // bfReserved1
     PutU16(out, 0);                         // bfReserved2
@@ -27,6 +29,8 @@ std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height) {
     return out;
 }
 
+}  // namespace
+
 bool WriteBmp24(const std::string& path, const Image& image, std::string& error) {
     if (!image.consistent() || image.width <= 0 || image.height <= 0) {
         error = "no picture to write";
@@ -38,17 +42,12 @@ bool WriteBmp24(const std::string& path, const Image& image, std::string& error)
         return false;
     }
     File& file = out.file();
+    // A bitmap's rows are those of a video chunk of Kestrel's output.
+    std::vector<uint8_t> rows;
+    PackFrameData(image, rows);
     const std::vector<uint8_t> headers = Bmp24Headers(image.width, image.height);
-    bool ok = file.write(headers.data(), headers.size());
-    const size_t w = size_t(image.width);
-    const size_t ch = size_t(image.channels);
-    std::vector<uint8_t> row(Stride24(uint32_t(image.width)), 0);
-    for (int32_t y = image.height - 1; ok && y >= 0; --y) {
-        const uint8_t* in = image.pixels.data() + size_t(y) * w * ch;
-        for (size_t x = 0; x < w; ++x)
-            for (size_t c = 0; c < 3; ++c) row[3 * x + c] = in[x * ch + (ch == 3 ? c : 0)];
-        ok = file.write(row.data(), row.size());
-    }
+    const bool ok =
+        file.write(headers.data(), headers.size()) && file.write(rows.data(), rows.size());
     if (!ok || !out.commit()) {
         error = "cannot write " + path + ": " + (ok ? out.reason() : file.reason());
         return false;

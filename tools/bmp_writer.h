@@ -2,19 +2,11 @@
 // information header, rows bottom row first, each padded with zeros to a multiple of 4 bytes.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "base/image.h"
 
 namespace kestrel::synth {
-
-constexpr uint32_t kBmpFileHeaderSize = 14;
-
-// The headers for a 24-bit picture of this size.
-std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height);
 
 // Grey images are written with three equal bytes per pixel. The file replaces the target only
 // when complete (base/replace_file.h). False, with `error` set, when it cannot be written.

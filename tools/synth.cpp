@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "io/avi_writer.h"
 #include "base/file.h"
+#include "io/avi_writer.h"
 #include "tools/bmp_writer.h"
 #include "tools/sky_model.h"
 #include "tools/synth_options.h"
@@ -47,7 +47,7 @@ int64_t FileSize(const std::string& path) {
 int WriteVideo(const SynthOptions& o, const SkyModel& model) {
     AviWriter writer;
     AviWriteStatus s = writer.create(o.output, StreamInfo(o.layout, o.width, o.height, o.fps, o.frames),
-                                     StreamFormat(o.layout, o.width, o.height), kFccUncompressedVideo);
+                                     StreamFormat(o.layout, o.width, o.height), kFcc00db);
     if (s != AviWriteStatus::Ok) return Fail(o.output + ": " + Describe(s));
     // One rendered frame and one packed frame, reused: memory does not grow with the count.
     Image frame;

@@ -98,11 +98,11 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
         } else if (takeValue("--format")) {
             if (!error.empty()) {
             } else if (value == "bgr24") {
-                o.layout = PixelLayout::Bgr24;
+                o.layout = StoredLayout::Bgr24;
             } else if (value == "pal8") {
-                o.layout = PixelLayout::Pal8;
+                o.layout = StoredLayout::Pal8;
             } else if (value == "y800") {
-                o.layout = PixelLayout::Y800;
+                o.layout = StoredLayout::Y800;
             } else {
                 error = "unknown format '" + std::string(value) + "' (bgr24, pal8 or y800)";
             }
@@ -119,7 +119,7 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
         }
         if (!error.empty()) return ParseResult::Error;
     }
-    if (o.colour && o.layout != PixelLayout::Bgr24) {
+    if (o.colour && o.layout != StoredLayout::Bgr24) {
         error = std::string("--colour needs --format bgr24; ") + LayoutName(o.layout) +
                 " frames are grey";
         return ParseResult::Error;

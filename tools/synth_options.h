@@ -14,7 +14,7 @@ struct SynthOptions {
     uint32_t frames = 50;
     uint32_t fps = 25;
     bool colour = false;
-    PixelLayout layout = PixelLayout::Bgr24;
+    StoredLayout layout = StoredLayout::Bgr24;
     uint64_t seed = 1;
     int64_t hotPixels = -1;  // -1: one per 2000 pixels, at least one
     std::string output = "sky.avi";

@@ -1,47 +1,48 @@
 #include "tools/video_layout.h"
 
-#include <algorithm>
 #include <cstring>
+
+#include "io/frame_sink.h"
 
 namespace kestrel::synth {
 namespace {
 
-uint64_t RowBytes(PixelLayout layout, int32_t width) {
+uint64_t RowBytes(StoredLayout layout, int32_t width) {
     switch (layout) {
-        case PixelLayout::Bgr24: return DibStride(uint64_t(width), 24);
-        case PixelLayout::Pal8: return DibStride(uint64_t(width), 8);
-        case PixelLayout::Y800: return uint64_t(width);
+        case StoredLayout::Bgr24: return DibStride(uint64_t(width), 24);
+        case StoredLayout::Pal8: return DibStride(uint64_t(width), 8);
+        case StoredLayout::Y800: return uint64_t(width);
     }
     return 0;
 }
 
 }  // namespace
 
-const char* LayoutName(PixelLayout layout) {
+const char* LayoutName(StoredLayout layout) {
     switch (layout) {
-        case PixelLayout::Bgr24: return "bgr24";
-        case PixelLayout::Pal8: return "pal8";
-        case PixelLayout::Y800: return "y800";
+        case StoredLayout::Bgr24: return "bgr24";
+        case StoredLayout::Pal8: return "pal8";
+        case StoredLayout::Y800: return "y800";
     }
     return "?";
 }
 
-uint64_t FrameBytes(PixelLayout layout, int32_t width, int32_t height) {
+uint64_t FrameBytes(StoredLayout layout, int32_t width, int32_t height) {
     return RowBytes(layout, width) * uint64_t(height);
 }
 
-std::vector<uint8_t> StreamFormat(PixelLayout layout, int32_t width, int32_t height) {
+std::vector<uint8_t> StreamFormat(StoredLayout layout, int32_t width, int32_t height) {
     BitmapInfoHeader h;
     h.biWidth = width;
     // Y800 rows are top row first whatever the sign; a positive height is what players expect.
     h.biHeight = height;
-    h.biBitCount = layout == PixelLayout::Bgr24 ? 24 : 8;
-    h.biCompression = layout == PixelLayout::Y800 ? kFccY800 : kBiRgb;
+    h.biBitCount = layout == StoredLayout::Bgr24 ? 24 : 8;
+    h.biCompression = layout == StoredLayout::Y800 ? kFccY800 : kBiRgb;
     h.biSizeImage = uint32_t(FrameBytes(layout, width, height));
-    if (layout == PixelLayout::Pal8) h.biClrUsed = kPal8Colours;
+    if (layout == StoredLayout::Pal8) h.biClrUsed = kPal8Colours;
     std::vector<uint8_t> out;
     AppendBitmapInfoHeader(out, h);
-    if (layout == PixelLayout::Pal8) {
+    if (layout == StoredLayout::Pal8) {
         for (uint32_t i = 0; i < kPal8Colours; ++i) {
             uint8_t v = uint8_t(i);
             const uint8_t quad[4] = {v, v, v, 0};  // RGBQUAD: blue, green, red, reserved
@@ -51,11 +52,11 @@ std::vector<uint8_t> StreamFormat(PixelLayout layout, int32_t width, int32_t hei
     return out;
 }
 
-AviStreamInfo StreamInfo(PixelLayout layout, int32_t width, int32_t height, uint32_t fps,
+AviStreamInfo StreamInfo(StoredLayout layout, int32_t width, int32_t height, uint32_t fps,
                          uint32_t frames) {
     AviStreamInfo s;
     s.fccType = kFccVids;
-    s.fccHandler = layout == PixelLayout::Y800 ? kFccY800 : 0;
+    s.fccHandler = layout == StoredLayout::Y800 ? kFccY800 : 0;
     s.dwScale = 1;
     s.dwRate = fps;
     s.dwLength = frames;
@@ -66,26 +67,23 @@ AviStreamInfo StreamInfo(PixelLayout layout, int32_t width, int32_t height, uint
     return s;
 }
 
-void PackFrame(const Image& image, PixelLayout layout, std::vector<uint8_t>& out) {
+void PackFrame(const Image& image, StoredLayout layout, std::vector<uint8_t>& out) {
+    // Kestrel's own output layout.
+    if (layout == StoredLayout::Bgr24) {
+        PackFrameData(image, out);
+        return;
+    }
     const size_t w = size_t(image.width), h = size_t(image.height);
     const size_t stride = size_t(RowBytes(layout, image.width));
     // Padding bytes are never written below, so they stay zero from this resize on.
     out.resize(stride * h);
     const uint8_t* src = image.pixels.data();
-    if (layout == PixelLayout::Y800) {
+    if (layout == StoredLayout::Y800) {
         std::memcpy(out.data(), src, w * h);
         return;
     }
-    const size_t srcRow = w * size_t(image.channels);
-    for (size_t y = 0; y < h; ++y) {
-        const uint8_t* in = src + y * srcRow;
-        uint8_t* row = out.data() + (h - 1 - y) * stride;  // bottom row first
-        if (layout == PixelLayout::Pal8 || image.channels == 3) {
-            std::memcpy(row, in, srcRow);
-        } else {
-            for (size_t x = 0; x < w; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = in[x];
-        }
-    }
+    for (size_t y = 0; y < h; ++y)  // bottom row first
+        std::memcpy(out.data() + (h - 1 - y) * stride, src + y * w, w);
 }
 
 }  // namespace kestrel::synth
