@@ -125,24 +125,16 @@ inline void FlattenLines(Image& frame, int32_t offset, int32_t step, const Setti
     }
 }
 
-inline void FlattenRows(Image& frame, int32_t offset, int32_t step, const Settings& settings) {
-    FlattenLines(frame, offset, step, settings, true);
-}
-
-inline void FlattenColumns(Image& frame, int32_t offset, int32_t step, const Settings& settings) {
-    FlattenLines(frame, offset, step, settings, false);
-}
-
 inline void CorrectVerticalGradient(Image& frame, const Settings& settings) {
     if (!frame.consistent()) return;
     for (int32_t c = 0; c < frame.channels; ++c)
-        oracle::FlattenRows(frame, c, frame.channels, settings);
+        FlattenLines(frame, c, frame.channels, settings, true);
 }
 
 inline void CorrectHorizontalGradient(Image& frame, const Settings& settings) {
     if (!frame.consistent()) return;
     for (int32_t c = 0; c < frame.channels; ++c)
-        oracle::FlattenColumns(frame, c, frame.channels, settings);
+        FlattenLines(frame, c, frame.channels, settings, false);
 }
 
 // The cut counts are formed from the percentages as they stand and clamped into 0..T, which
