@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QApplication>
 #include <QPushButton>
@@ -10,36 +11,27 @@
 
 namespace kestrel::test {
 
-// Polls for a shown modal widget and hands it to `answer` until that returns true (it answered
-// the one it waited for). Gives up, rejecting what is shown, after about ten seconds.
-inline void WhenModal(std::function<bool(QWidget*)> answer) {
+// Polls for the shown modal window titled `title`, hands it to `before`, then clicks its button
+// named `button`. Gives up, closing what is shown, after about ten seconds.
+inline void ClickWhenShown(const QString& title, const char* button,
+                           std::function<void(QWidget*)> before = {}) {
     auto* timer = new QTimer;
     auto ticks = std::make_shared<int>(0);
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, ticks, answer] {
+    QObject::connect(timer, &QTimer::timeout, [=] {
         QWidget* modal = QApplication::activeModalWidget();
-        bool done = modal && modal->isVisible() && answer(modal);
-        if (!done && ++*ticks > 2000) {
-            if (modal) modal->close();
-            done = true;
+        if (modal && modal->isVisible() && modal->windowTitle() == title) {
+            if (before) before(modal);
+            if (auto* b = modal->findChild<QPushButton*>(button)) b->click();
+        } else if (++*ticks <= 2000) {
+            return;
+        } else if (modal) {
+            modal->close();
         }
-        if (done) {
-            timer->stop();
-            timer->deleteLater();
-        }
+        timer->stop();
+        timer->deleteLater();
     });
     timer->start();
-}
-
-// Clicks the button named `button` in the modal window titled `title`.
-inline void ClickWhenShown(const QString& title, const char* button,
-                           std::function<void(QWidget*)> before = {}) {
-    WhenModal([=](QWidget* modal) {
-        if (modal->windowTitle() != title) return false;
-        if (before) before(modal);
-        if (auto* b = modal->findChild<QPushButton*>(button)) b->click();
-        return true;
-    });
 }
 
 }  // namespace kestrel::test

@@ -37,19 +37,15 @@ int main(int argc, char** argv) {
     auto shoot = [&](QWidget* w, const char* name) {
         saved = w->grab().save(out.filePath(name)) && saved;
     };
-    MessageBoxHook() = [](QWidget*, const std::string& text, const std::string& caption,
-                          Buttons) {
+    MessageBoxHook() = [](QWidget*, const std::string& text, const std::string& caption, Buttons) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return Pressed::Yes;
     };
-    test::WhenModal([&](QWidget* setup) {
-        if (setup->windowTitle() != "Setup") return false;
+    test::ClickWhenShown("Setup", "ok", [&](QWidget* setup) {
         shoot(setup, "setup.png");
         test::ClickWhenShown("Advanced Setup", "cancel",
-                                [&](QWidget* advanced) { shoot(advanced, "advanced.png"); });
+                             [&](QWidget* advanced) { shoot(advanced, "advanced.png"); });
         setup->findChild<QPushButton*>("advanced")->click();
-        setup->findChild<QPushButton*>("ok")->click();
-        return true;
     });
     MainWindow window;
     window.resize(720, 560);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,15 +14,15 @@ class ScriptedWindowing : public Windowing {
 public:
     Pressed setupResult = Pressed::Ok;
     Pressed overwriteAnswer = Pressed::Yes;
-    int escapeAtCheck = -1;              // escapeDown() is true from this call on (0 = first frame)
-    std::map<int, int> commandsAtDrain;  // commands queued before the n-th drain (0-based)
-    std::function<void()> onShow;        // runs inside showFrame, as a paint would
+    int escapeAtCheck = -1;        // escapeDown() is true from this call on (0 = first frame)
+    std::vector<bool> commands;    // drainUntilCommand()'s answers in turn, then false
+    std::function<void()> onShow;  // runs inside showFrame, as a paint would
 
     std::vector<std::string> log;
     std::vector<Image> shown;  // copies of the frames shown
 
     Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                   Owner owner) override {
+                       Owner owner) override {
         log.push_back("box " + caption + ": " + text +
                       (owner == Owner::MainWindow ? " [main]" : " [none]"));
         return buttons == Buttons::YesNo ? overwriteAnswer : Pressed::Ok;
@@ -33,15 +32,7 @@ public:
         return setupResult;
     }
     bool escapeDown() override { return escapeAtCheck >= 0 && escapeChecks_++ >= escapeAtCheck; }
-    bool drainUntilCommand() override {
-        int& pending = commandsAtDrain[drains_];
-        if (pending > 0) {
-            --pending;
-            return true;
-        }
-        ++drains_;
-        return false;
-    }
+    bool drainUntilCommand() override { return drains_ < commands.size() && commands[drains_++]; }
     void clearPreview() override { log.push_back("clear"); }
     void showFrame(const Image& frame, int32_t position, uint32_t) override {
         log.push_back("show " + std::to_string(position));
@@ -53,7 +44,7 @@ public:
 
 private:
     int escapeChecks_ = 0;
-    int drains_ = 0;
+    size_t drains_ = 0;
 };
 
 }  // namespace kestrel::test
