@@ -1,6 +1,6 @@
-// kestrel-synth as the user runs it: its videos walked by the strict RIFF reader, read back by
-// the frame source and compared with ffmpeg's decoding; its dark frame read by our loader and
-// compared with what an independent bitmap writer makes of the same pixels.
+// kestrel-synth as the user runs it: its videos read back by the frame source and compared with
+// ffmpeg's decoding; its dark frame read by our loader and compared with what an independent
+// bitmap writer makes of the same pixels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,25 +9,23 @@
 #include "support/bmp_builder.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "support/riff_walk.h"
 #include "support/test_video.h"
 
 namespace kestrel {
 namespace {
 
 using test::ReadFileBytes;
-using test::TempDir;
 
-// Runs kestrel-synth with `args` (shell words) inside `dir`, so that default names land there.
-test::CommandResult Synth(const TempDir& dir, const std::string& args,
-                          const char* streams = "2>&1") {
+// Runs kestrel-synth with `args` (shell words) inside `dir`, so that default names land there;
+// what it wrote to stderr.
+test::CommandResult Synth(const test::TempDir& dir, const std::string& args) {
     return test::RunCommand("cd " + test::ShellQuote(dir.path()) + " && " +
-                            test::ShellQuote(KESTREL_SYNTH_PATH) + " " + args + " " + streams);
+                            test::ShellQuote(KESTREL_SYNTH_PATH) + " " + args + " 2>&1 >/dev/null");
 }
 
-// The dark frame's samples of 200 and up. Its rows are stored bottom row first, padded with
-// zeros; ours also fills biSizeImage and 72 dots per inch.
-size_t HotSamples(const std::string& path, std::vector<uint8_t>* pixels = nullptr) {
+// The dark frame's samples of 200 and up, loaded in colour as DarkImage(). Its rows are stored
+// bottom row first, padded with zeros; ours also fills biSizeImage and 72 dots per inch.
+size_t HotSamples(const std::string& path) {
     Settings settings;
     settings.DarkFrame = path;
     settings.Colour = 1;
@@ -42,61 +40,20 @@ size_t HotSamples(const std::string& path, std::vector<uint8_t>* pixels = nullpt
     PatchU32(expected, 38, 2835);
     PatchU32(expected, 42, 2835);
     EXPECT_EQ(ReadFileBytes(path), expected);
-    if (pixels) *pixels = dark.pixels;
-    return size_t(
-        std::count_if(dark.pixels.begin(), dark.pixels.end(), [](uint8_t s) { return s >= 200; }));
+    return size_t(std::ranges::count_if(dark.pixels, [](uint8_t s) { return s >= 200; }));
 }
 
-// Each layout (and ffprobe's name of its pixels) gives the pictures ffmpeg decodes, and the same
-// bytes again from the same seed; the grey ones give the same pictures and dark frame, a colour
-// sky other ones.
-TEST(Synth, EveryLayoutIsWholeAndTheSameFromTheSameSeed) {
-    const std::pair<const char*, const char*> layouts[] = {
-        {"", "bgr24"}, {"--format pal8", "pal8"}, {"--format y800", "gray"}, {"--colour", "bgr24"}};
-    std::vector<uint8_t> greyFrames, greyDark;
-    for (const auto& [args, pixFmt] : layouts) {
-        SCOPED_TRACE(args);
-        TempDir dir;
-        auto run = [&](const char* seed, const std::string& name) {
-            Synth(dir, "--width 37 --height 23 --frames 6 --fps 30 --hot-pixels 40 --seed " +
-                           std::string(seed) + " --output " + name + ".avi --dark " + name +
-                           ".bmp " + args);
-            return std::pair(ReadFileBytes(dir.file(name + ".avi")),
-                             ReadFileBytes(dir.file(name + ".bmp")));
-        };
-        const auto first = run("5", "sky"), again = run("5", "again"), other = run("6", "other");
-        EXPECT_EQ(again, first);
-        EXPECT_TRUE(other.first != first.first && other.second != first.second);
-
-        test::AviLayout avi;
-        ASSERT_TRUE(test::ReadAviFile(dir.file("sky.avi"), avi));
-        std::vector<uint8_t> frames, dark;
-        for (const Image& f : test::ReadAllFrames(dir.file("sky.avi")))
-            frames.insert(frames.end(), f.pixels.begin(), f.pixels.end());
-        ASSERT_EQ(frames.size(), 6u * 37 * 23 * 3);
-        EXPECT_EQ(HotSamples(dir.file("sky.bmp"), &dark), 40u * 3);
-        for (size_t i = 0; i < frames.size(); ++i)  // the dark frame's hot pixels in every frame
-            ASSERT_TRUE(dark[i % dark.size()] < 200 || frames[i] == dark[i % dark.size()]) << i;
-        if (greyFrames.empty()) std::tie(greyFrames, greyDark) = std::tie(frames, dark);
-        EXPECT_EQ(frames == greyFrames && dark == greyDark, std::string(args) != "--colour");
-        if (!test::HaveFfmpeg()) continue;
-        EXPECT_EQ(
-            test::Probe(dir.file("sky.avi"), "codec_name,pix_fmt,r_frame_rate,nb_read_frames"),
-            std::string("codec_name=rawvideo\npix_fmt=") + pixFmt +
-                "\nr_frame_rate=30/1\nnb_read_frames=6");
-        EXPECT_TRUE(test::FfmpegDecode(dir.file("sky.avi")) == frames);
-    }
-}
-
-// Refusals write nothing; one hot pixel at least; no bitmap with --no-dark; unmakeable files fail.
-TEST(Synth, CommandLine) {
-    TempDir dir;
+// Refusals write nothing; one hot pixel at least; no bitmap with --no-dark; unmakeable files
+// fail. Each layout (and ffprobe's name of its pixels) gives the pictures ffmpeg decodes, another
+// seed other ones; the grey layouts, each run on its own, give the same pictures and dark frame
+// from the same seed, a colour sky other ones.
+TEST(Synth, CommandLineAndEveryLayout) {
+    test::TempDir dir;
     for (const char* bad :
-         {"--bogus", "stray", "--width", "--width 0", "--width 12x", "--height -5", "--frames 1e3",
-          "--fps 0", "--seed ''", "--format rgb", "--colour --format pal8", "--color --format y800",
-          "--help=yes", "--width 10 --height 10 --hot-pixels 101",
-          "--output same.x --dark same.x"}) {
-        const test::CommandResult r = Synth(dir, bad, "2>&1 >/dev/null");  // stderr only
+         {"--bogus", "stray", "--width", "--width 0", "--frames 1e3", "--fps 0", "--seed ''",
+          "--format rgb", "--color --format y800", "--help=yes",
+          "--width 10 --height 10 --hot-pixels 101", "--output same.x --dark same.x"}) {
+        const test::CommandResult r = Synth(dir, bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_EQ(r.output.rfind("kestrel-synth: ", 0), 0u) << r.output;
     }
@@ -107,6 +64,33 @@ TEST(Synth, CommandLine) {
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"dark.bmp", "none.avi", "sky.avi"}));
     EXPECT_EQ(Synth(dir, "--output no/x.avi --no-dark").status, 1);
     EXPECT_EQ(Synth(dir, "--frames 1 --dark no/x.bmp").status, 1);
+
+    const std::pair<const char*, const char*> layouts[] = {
+        {"", "bgr24"}, {"--format pal8", "pal8"}, {"--format y800", "gray"}, {"--colour", "bgr24"}};
+    std::vector<uint8_t> greyFrames, greyDark;
+    for (const auto& [args, pixFmt] : layouts) {
+        SCOPED_TRACE(args);
+        for (const std::string seed : {"5", "6"})  // files named after the seed
+            Synth(dir, "--width 37 --height 23 --frames 6 --fps 30 --hot-pixels 40 --seed " + seed +
+                           " --output " + seed + ".avi --dark " + seed + ".bmp " + args);
+        for (const std::string ext : {".avi", ".bmp"})
+            EXPECT_TRUE(ReadFileBytes(dir.file("5" + ext)) != ReadFileBytes(dir.file("6" + ext)));
+        const std::string sky = dir.file("5.avi");
+        std::vector<uint8_t> frames;
+        for (const Image& f : test::ReadAllFrames(sky))
+            frames.insert(frames.end(), f.pixels.begin(), f.pixels.end());
+        ASSERT_EQ(frames.size(), 6u * 37 * 23 * 3);
+        EXPECT_EQ(HotSamples(dir.file("5.bmp")), 40u * 3);
+        const std::vector<uint8_t>& dark = DarkImage().pixels;
+        for (size_t i = 0; i < frames.size(); ++i)  // the dark frame's hot pixels in every frame
+            ASSERT_TRUE(dark[i % dark.size()] < 200 || frames[i] == dark[i % dark.size()]) << i;
+        if (greyFrames.empty()) std::tie(greyFrames, greyDark) = std::tie(frames, dark);
+        EXPECT_EQ(frames == greyFrames && dark == greyDark, std::string(args) != "--colour");
+        if (!test::HaveFfmpeg()) continue;
+        EXPECT_EQ(test::Probe(sky, "codec_name,pix_fmt,r_frame_rate"),
+                  std::string("codec_name=rawvideo\npix_fmt=") + pixFmt + "\nr_frame_rate=30/1");
+        EXPECT_TRUE(test::FfmpegDecode(sky) == frames);
+    }
 }
 
 }  // namespace
