@@ -109,7 +109,6 @@ TEST(AviReader, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
         size_t cutBy = 0;
         size_t unreadable = SIZE_MAX;  // a picture whose read is refused
     } cases[] = {
-        {"walked", P, {}, walk, 3},
         {"idx1, no pad bytes", I, {}, idx1, 3},
         {"idx1 of file offsets", J, {}, Source::Idx1Absolute, 3},
         // The chunks after those an index lists are walked, as a capture cut short leaves them.

@@ -149,7 +149,6 @@ TEST(FfmpegTest, ChunksThatGiveNoPictureRepeatTheOneBefore) {
         ASSERT_EQ(test::MakeFfmpegVideo(in, kCoded, encode + " -frames:v 8").status, 0);
         const auto [format, chunks] = StreamOf(in);
         Bytes pictures = Decode(in);
-        ASSERT_EQ(chunks.size(), 8u);
         ASSERT_EQ(pictures.size(), 8 * picture);
         pictures.resize(9 * picture, 0);  // and black
         test::TestAvi avi;
@@ -157,7 +156,7 @@ TEST(FfmpegTest, ChunksThatGiveNoPictureRepeatTheOneBefore) {
         std::tie(avi.streams[0].info.dwScale, avi.streams[0].info.dwRate) = std::pair(1001, 30000);
         for (const char* k = script; *k; ++k) {
             const size_t n = std::string_view("01234567").find(*k);
-            Bytes chunk = n < 8 ? chunks[n] : *k == '*' ? other : Bytes{};
+            Bytes chunk = n < 8 ? chunks.at(n) : *k == '*' ? other : Bytes{};
             if (*k == 'd') chunk.assign(chunks[3].size() / 2, 0x5A);
             avi.chunks.push_back({FourCC("00dc"), chunk});
         }

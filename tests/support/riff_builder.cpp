@@ -1,5 +1,7 @@
 #include "support/riff_builder.h"
 
+#include <algorithm>
+
 #include "base/byte_cursor.h"
 #include "support/samples.h"
 
@@ -126,19 +128,17 @@ BuiltAvi BuildAvi(const TestAvi& avi) {
         b.end();
     }
     if (odml) {
-        std::vector<uint8_t>& bytes = b.bytes;
-        const size_t at = out.superIndexOffset + 8;
-        PatchU32(bytes, at, 4 | uint32_t(kAviIndexOfIndexes) << 24);
-        PatchU32(bytes, at + 4, uint32_t(segments));
-        PatchU32(bytes, at + 8, FourCC("00db"));
-        for (size_t i = 0; i < segments; ++i) {
-            const size_t e = at + kSuperIndexHeaderSize + kSuperIndexEntrySize * i;
-            const uint64_t ix = out.stdIndexOffsets[i];
-            PatchU32(bytes, e, uint32_t(ix));
-            PatchU32(bytes, e + 4, uint32_t(ix >> 32));
-            PatchU32(bytes, e + 8, Le32(bytes, ix + 4) + 8);
-            PatchU32(bytes, e + 12, 1);
+        std::vector<uint8_t> super;
+        PutU32(super, 4 | uint32_t(kAviIndexOfIndexes) << 24);  // four words an entry
+        PutU32(super, uint32_t(segments));
+        PutU32(super, FourCC("00db"));
+        super.resize(kSuperIndexHeaderSize);
+        for (const size_t ix : out.stdIndexOffsets) {
+            PutU64(super, ix);
+            PutU32(super, Le32(b.bytes, ix + 4) + 8);
+            PutU32(super, 1);
         }
+        std::ranges::copy(super, b.bytes.begin() + std::ptrdiff_t(out.superIndexOffset + 8));
     }
     out.bytes = std::move(b.bytes);
     return out;

@@ -59,50 +59,31 @@ ChunkRef Ref(const RiffNode& n) { return {n.id, n.offset + 8, n.size}; }
 std::vector<ChunkRef> CheckStandardIndex(const AviLayout& layout,
                                          const std::vector<RiffNode>& movi) {
     const RiffNode& ix = movi.back();
-    const uint64_t at = ix.offset + 8;
+    const std::vector<uint32_t> w = layout.words(Ref(ix));
     const size_t n = movi.size() - 1;
-    Require(ix.size == 24 + 8 * n, "ix00 size does not fit its chunks");
-    Require(layout.u16(at) == 2 && layout.bytes[at + 2] == 0 && layout.bytes[at + 3] == 1 &&
-                layout.u32(at + 4) == n && layout.u32(at + 20) == 0,
+    // Two words an entry, an index of chunks, named after the stream: "ix00" of "00db" chunks.
+    Require(ix.size == 24 + 8 * n && w[0] == (2 | 1u << 24) && w[1] == n &&
+                ix.id >> 16 == (w[2] & 0xFFFF) && w[5] == 0,
             "ix00 header is wrong");
-    // Named after the stream: "ix00" indexes "00db" or "00dc" chunks.
-    const uint32_t chunkId = layout.u32(at + 8);
-    Require(ix.id >> 16 == (chunkId & 0xFFFF), "ix00 is not its stream's");
-    const uint64_t base = uint64_t(layout.u32(at + 12)) | uint64_t(layout.u32(at + 16)) << 32;
+    const uint64_t base = w[3] | uint64_t(w[4]) << 32;
     std::vector<ChunkRef> chunks;
     for (size_t i = 0; i < n; ++i) {
         const RiffNode& c = movi[i];
-        const uint32_t offset = layout.u32(at + 24 + 8 * i), size = layout.u32(at + 28 + 8 * i);
-        Require(c.id == chunkId && base + offset == c.offset + 8 && (size & 0x7FFFFFFF) == c.size,
+        Require(c.id == w[2] && base + w[6 + 2 * i] == c.offset + 8 &&
+                    (w[7 + 2 * i] & 0x7FFFFFFF) == c.size,
                 "ix00 entry " + std::to_string(i) + " does not match its chunk");
         chunks.push_back(Ref(c));
     }
     return chunks;
 }
 
-// Checks that idx1 names the first segment's chunks one for one, its offsets counted from the
-// 'movi' of `movi`.
-void CheckIdx1(AviLayout& layout, const RiffNode& movi, const std::vector<ChunkRef>& chunks,
-               const ChunkRef& idx1) {
-    Require(idx1.size == 16 * chunks.size(), "idx1 does not have one entry a chunk");
-    for (size_t i = 0; i < chunks.size(); ++i) {
-        const uint64_t at = idx1.data + 16 * i;
-        const IndexRecord e{layout.u32(at), layout.u32(at + 4), layout.u32(at + 8),
-                            layout.u32(at + 12)};
-        const ChunkRef& f = chunks[i];
-        Require(e.id == f.id && e.size == f.size && movi.offset + 8 + e.offset == f.data - 8,
-                "idx1 entry " + std::to_string(i) + " does not match its chunk");
-        layout.index.push_back(e);
-    }
-}
-
 AviLayout ReadAviLayout(std::vector<uint8_t> bytes) {
     Require(bytes.size() >= 12 && Text(Le32(bytes, 0)) == "RIFF", "no RIFF header");
     const std::vector<RiffNode> top = WalkList(bytes, 0, bytes.size());
-    const std::string first = top[0].name + " { " + Names(top[0].children) + " }";
-    Require(first == "RIFF:AVI  { LIST:hdrl LIST:movi }" ||
-                first == "RIFF:AVI  { LIST:hdrl LIST:movi idx1 }",
-            "the file starts with " + first);
+    const std::string first = Names(top[0].children);
+    Require(top[0].name == "RIFF:AVI " &&
+                (first == "LIST:hdrl LIST:movi" || first == "LIST:hdrl LIST:movi idx1"),
+            "the file starts with " + top[0].name + " of " + first);
     for (size_t s = 1; s < top.size(); ++s)
         Require(top[s].name == "RIFF:AVIX" && Names(top[s].children) == "LIST:movi",
                 "segment " + std::to_string(s) + " is " + top[s].name);
@@ -136,25 +117,31 @@ AviLayout ReadAviLayout(std::vector<uint8_t> bytes) {
             for (const RiffNode& c : movi.children) chunks.push_back(Ref(c));
         }
         if (s == 0) layout.firstSegmentFrames = chunks.size();
-        if (seg.size() == 3) CheckIdx1(layout, movi, chunks, Ref(seg[2]));
+        if (seg.size() == 3) {  // idx1 names the chunks one for one, offsets counted from 'movi'
+            const std::vector<uint32_t> w = layout.words(Ref(seg[2]));
+            Require(seg[2].size == 16 * chunks.size(), "idx1 does not have one entry a chunk");
+            for (size_t i = 0; i < chunks.size(); ++i) {
+                const IndexRecord e{w[4 * i], w[4 * i + 1], w[4 * i + 2], w[4 * i + 3]};
+                Require(e.id == chunks[i].id && e.size == chunks[i].size &&
+                            movi.offset + 8 + e.offset == chunks[i].data - 8,
+                        "idx1 entry " + std::to_string(i) + " does not match its chunk");
+                layout.index.push_back(e);
+            }
+        }
         layout.frames.insert(layout.frames.end(), chunks.begin(), chunks.end());
     }
     layout.segments = top.size();
 
     // The super index names every ix00, with its size and its number of chunks.
-    const uint64_t at = layout.indx.data;
-    const size_t used = layout.u32(at + 4);
-    Require(layout.u16(at) == 4 && layout.bytes[at + 3] == 0 &&
-                (layout.frames.empty() || layout.u32(at + 8) == layout.frames[0].id),
-            "indx header is wrong");
-    Require(used == indexes.size() && layout.indx.size >= 24 + 16 * used,
-            "indx does not list every ix00");
-    for (size_t i = 0; i < used; ++i) {
-        const uint64_t e = at + 24 + 16 * i;
-        const uint64_t offset = uint64_t(layout.u32(e)) | uint64_t(layout.u32(e + 4)) << 32;
+    const std::vector<uint32_t> w = layout.words(layout.indx);
+    const size_t n = indexes.size();
+    Require(w.size() >= 6 + 4 * n && w[0] == 4 && w[1] == n &&
+                (layout.frames.empty() || w[2] == layout.frames[0].id),
+            "indx header does not list every ix00");
+    for (size_t i = 0; i < n; ++i) {
         const RiffNode& ix = *indexes[i];
-        Require(offset == ix.offset && layout.u32(e + 8) == ix.size + 8 &&
-                    layout.u32(e + 12) == (ix.size - 24) / 8,
+        Require((w[6 + 4 * i] | uint64_t(w[7 + 4 * i]) << 32) == ix.offset &&
+                    w[8 + 4 * i] == ix.size + 8 && w[9 + 4 * i] == (ix.size - 24) / 8,
                 "indx entry " + std::to_string(i) + " does not match its ix00");
     }
     return layout;

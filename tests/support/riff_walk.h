@@ -39,7 +39,6 @@ struct AviLayout {
 
     // Little-endian loads that give 0 outside the file.
     uint32_t u32(uint64_t at) const { return Le32(bytes, at); }
-    uint16_t u16(uint64_t at) const { return Le16(bytes, at); }
     uint32_t avihField(AvihField field) const { return u32(avih.data + field); }
     // A chunk's data as little-endian 32-bit words (a final partial word is left out).
     std::vector<uint32_t> words(const ChunkRef& c) const {

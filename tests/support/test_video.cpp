@@ -9,13 +9,10 @@
 #include "support/riff_builder.h"
 
 namespace kestrel::test {
-namespace {
 
-uint8_t Sample(int x, int y, int n, int channel) {
+static uint8_t Sample(int x, int y, int n, int channel) {
     return uint8_t(x * 7 + y * 13 + n * 29 + channel * 85);
 }
-
-}  // namespace
 
 bool WriteTestVideo(const std::string& path, int width, int height, int count, int first) {
     const AviStreamInfo info{.fccType = kFccVids,
