@@ -132,9 +132,7 @@ TEST(FfmpegTest, ChunksThatGiveNoPictureRepeatTheOneBefore) {
     const std::tuple<std::string, const char*, const char*> cases[] = {
         {"-c:v mjpeg", "-012-34567-", "k0122345677"},
         {"-c:v libx264 -pix_fmt yuv420p -bf 2 -g 4", "-012-34567-", "k0122345677"},
-        {Raw("yuyv422", "YUY2"), "-012-34567-", "k0122345677"},
         {"-c:v mjpeg", "012d4567", "01224567"},
-        {Raw("yuyv422", "YUY2"), "012d4567", "01224567"},
         {"-c:v mjpeg", "-d-", ""},
         {"-c:v mjpeg", "012*4567", "012"},
     };
@@ -186,10 +184,10 @@ TEST(FfmpegTest, ChunksThatGiveNoPictureRepeatTheOneBefore) {
 // 16000 x 16000: a coded picture just under 256 MiB as 24-bit pixels is read, one over it is
 // refused at the start (decode_test).
 TEST(FfmpegDecoding, ACodedPictureJustUnderTheLimitIsRead) {
-    test::TempDir dir;
+    const test::TempDir dir;
     test::TestAvi avi;
     avi.streams = {test::VideoStream(test::VideoFormat(9000, 9942, 24, 1))};  // 1: BI_RLE8
-    avi.chunks = {{FourCC("00dc"), {0x00, 0x01}}};
+    avi.chunks = {{FourCC("00dc"), {0x00, 0x01}}};                            // end of picture
     ASSERT_TRUE(test::WriteFileBytes(dir.file("in.avi"), test::BuildAvi(avi).bytes));
     EXPECT_EQ(test::ReadSource(dir.file("in.avi"), false, 1).frames.size(), 1u);
 }

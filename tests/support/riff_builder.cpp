@@ -107,11 +107,11 @@ BuiltAvi BuildAvi(const TestAvi& avi) {
     b.end();
     if (avi.index != TestIndex::None) {
         body.clear();
+        const size_t from = avi.index == TestIndex::Relative ? out.moviFourcc : 0;
         for (size_t i = 0; i < avi.chunks.size(); ++i) {
-            const size_t at = out.chunkOffsets[i];
             PutU32(body, avi.chunks[i].id);
             PutU32(body, kAviifKeyframe);
-            PutU32(body, uint32_t(avi.index == TestIndex::Relative ? at - out.moviFourcc : at));
+            PutU32(body, uint32_t(out.chunkOffsets[i] - from));
             PutU32(body, uint32_t(avi.chunks[i].data.size()));
         }
         out.idx1Offset = b.chunk(kFccIdx1, body);
@@ -122,8 +122,7 @@ BuiltAvi BuildAvi(const TestAvi& avi) {
         b.begin(kFccList, kFccMovi);
         std::vector<size_t> offsets;
         MoviChunks(b, segment, 0, offsets);
-        if (odml)
-            out.stdIndexOffsets.push_back(StandardIndex(b, avi.stdIndexId, segment, offsets));
+        if (odml) out.stdIndexOffsets.push_back(StandardIndex(b, avi.stdIndexId, segment, offsets));
         b.end();
         b.end();
     }
@@ -160,13 +159,6 @@ TestStream VideoStream(const std::vector<uint8_t>& format, const std::string& na
     return {{.fccType = kFccVids, .fccHandler = FourCC("DIB "), .dwScale = 1, .dwRate = 25},
             format,
             name};
-}
-
-TestStream AudioStream() {
-    // WAVEFORMATEX: PCM, mono, 8000 Hz, 8000 bytes a second, 1-byte blocks of 8 bits.
-    return {{.fccType = FourCC("auds"), .dwScale = 1, .dwRate = 8000, .dwSampleSize = 1},
-            {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0, 0, 0},
-            ""};
 }
 
 }  // namespace kestrel::test

@@ -39,9 +39,9 @@ struct TestAvi {
 
 struct BuiltAvi {
     std::vector<uint8_t> bytes;
-    size_t moviFourcc = 0;             // offset of "movi"
-    std::vector<size_t> chunkOffsets;  // header offset of each TestAvi chunk
-    size_t idx1Offset = 0;             // header of idx1, 0 when none
+    size_t moviFourcc = 0;                // offset of "movi"
+    std::vector<size_t> chunkOffsets;     // header offset of each TestAvi chunk
+    size_t idx1Offset = 0;                // header of idx1, 0 when none
     std::vector<size_t> stdIndexOffsets;  // header of each standard index
     size_t superIndexOffset = 0;          // header of indx, 0 when none
 };
@@ -53,6 +53,5 @@ std::vector<uint8_t> VideoFormat(int32_t width, int32_t height, uint16_t bits,
                                  uint32_t compression = kBiRgb, uint32_t clrUsed = 0,
                                  const std::vector<uint8_t>& extra = {});
 TestStream VideoStream(const std::vector<uint8_t>& format, const std::string& name = "");
-TestStream AudioStream();
 
 }  // namespace kestrel::test

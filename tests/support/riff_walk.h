@@ -32,7 +32,7 @@ enum AvihField : uint64_t { kAvihTotalFrames = 16 };
 struct AviLayout {
     std::vector<uint8_t> bytes;  // the whole file
     ChunkRef avih, strh, indx, dmlh;
-    std::vector<ChunkRef> frames;  // the movi lists' chunks, in order, without their ix00
+    std::vector<ChunkRef> frames;    // the movi lists' chunks, in order, without their ix00
     std::vector<IndexRecord> index;  // idx1, of the first segment
     size_t segments = 0;
     size_t firstSegmentFrames = 0;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "io/avi_writer.h"
-#include "io/frame_sink.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"
 #include "support/riff_builder.h"
