@@ -18,7 +18,7 @@ std::string Text(uint32_t fcc) {
 }
 
 struct RiffNode {
-    ChunkRef chunk;    // the size as stored
+    ChunkRef chunk;    // id, data and size as stored
     std::string name;  // the id, and for a list its type: "avih", "LIST:hdrl", "RIFF:AVIX"
     std::vector<RiffNode> children;
 };
