@@ -20,21 +20,16 @@ namespace kestrel::fuzz {
 // that name, so that a long run leaves nothing behind. In memory where possible: the settings
 // store syncs every save to the disk.
 inline std::string ScratchFile(const char* name) {
+    namespace fs = std::filesystem;
     static const struct Dir {
-        std::string path;
+        std::error_code ec;
+        std::string path =
+            (fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path()) /
+            "kestrel-fuzz-XXXXXX";
         Dir() {
-            namespace fs = std::filesystem;
-            std::error_code ec;
-            path = ((fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
-                                                      : fs::temp_directory_path()) /
-                    "kestrel-fuzz-XXXXXX")
-                       .string();
             if (!mkdtemp(path.data())) Fail();
         }
-        ~Dir() {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
+        ~Dir() { fs::remove_all(path, ec); }
     } dir;
     return dir.path + "/" + name;
 }

@@ -15,13 +15,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
 using Bytes = std::vector<uint8_t>;
 
-void Run(const Bytes& input) { LLVMFuzzerTestOneInput(input.data(), input.size()); }
+static void Run(const Bytes& input) { LLVMFuzzerTestOneInput(input.data(), input.size()); }
 
-void RunWithCopies(const Bytes& good) {
+static void RunWithCopies(const Bytes& good) {
     Run(good);
     const uint32_t size = uint32_t(good.size());
     const uint32_t boundary[] = {0,          1,          2,        0x7FFFFFFF, 0x80000000,
@@ -42,8 +40,6 @@ void RunWithCopies(const Bytes& good) {
         Run(b);
     }
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;

@@ -15,10 +15,9 @@ namespace {
 
 using namespace test;
 using Pictures = std::vector<Bytes>;
-using Source = AviIndexSource;
+using enum AviIndexSource;
 
 const uint32_t k00db = FourCC("00db"), kIx00 = FourCC("ix00");
-constexpr AviReadStatus kOk = AviReadStatus::Ok;
 
 // Three pictures of odd sizes, each followed by a pad byte unless `pads` is false (some writers
 // leave them out); a name longer than the 63 characters kept.
@@ -45,10 +44,9 @@ TestAvi Segments(uint32_t stdIndexId, TestIndex idx1 = TestIndex::Relative, bool
     return avi;
 }
 
-// The pictures of the first video stream, in file order.
+// The pictures of the video stream, the last one, in file order.
 Pictures PicturesOf(const TestAvi& avi) {
-    uint32_t n = 0;
-    while (n < avi.streams.size() && avi.streams[n].info.fccType != kFccVids) ++n;
+    const uint32_t n = uint32_t(avi.streams.size() - 1);
     Pictures out;
     for (size_t s = 0; s <= avi.extensions.size(); ++s)
         for (const TestChunk& c : s ? avi.extensions[s - 1] : avi.chunks)
@@ -57,34 +55,10 @@ Pictures PicturesOf(const TestAvi& avi) {
     return out;
 }
 
-class AviReaderTest : public ::testing::Test {
-protected:
-    // Removed first: ext4 flushes a file that is truncated and written again when it is closed.
-    AviReadStatus Open(const Bytes& bytes) {
-        std::filesystem::remove(dir_.file("in.avi"));
-        EXPECT_TRUE(WriteFileBytes(dir_.file("in.avi"), bytes));
-        return reader_.open(dir_.file("in.avi"));
-    }
-    // Every picture, each read whole; a read of one byte more is refused.
-    Pictures Frames() {
-        Pictures out(reader_.frameCount());
-        for (size_t i = 0; i < out.size(); ++i) {
-            const AviChunkRef ref = reader_.frame(i);
-            out[i].resize(ref.size + 1);
-            EXPECT_TRUE(reader_.readChunk(ref, out[i].data(), ref.size)) << "frame " << i;
-            EXPECT_FALSE(reader_.readChunk(ref, out[i].data(), ref.size + 1)) << "frame " << i;
-            out[i].pop_back();
-        }
-        return out;
-    }
-    TempDir dir_;
-    AviReader reader_;
-};
-
 // Each case sets 32-bit fields of a built file (and may cut it short): the reader must refuse it
 // (source None) or read its first `frames` pictures, found where `source` says, and the video
 // stream's format and name.
-TEST_F(AviReaderTest, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
+TEST(AviReader, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
     struct File {
         TestAvi avi;
         BuiltAvi built;
@@ -92,133 +66,129 @@ TEST_F(AviReaderTest, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) 
     auto file = [](const TestAvi& avi) { return File{avi, BuildAvi(avi)}; };
     // Dropped frames listed in an index have no data, and the walk after it must not find them
     // again; the one in the middle has no offset at all, as some writers list them.
-    TestAvi dropped = ThreeFrames(TestIndex::Relative), audio, shortFormat = dropped;
+    TestAvi dropped = ThreeFrames(TestIndex::Relative), audio;
     dropped.chunks[1].data.clear();
     dropped.chunks.resize(5, {k00db, {}});
     TestAvi droppedDml = dropped;
     droppedDml.stdIndexId = kIx00;
     // A video stream after an audio one has chunks of its own number.
-    audio.streams = {AudioStream(), VideoStream(VideoFormat(2, 2, 24))};
+    audio.streams = {{{.fccType = FourCC("auds")}, {}, ""}, VideoStream(VideoFormat(2, 2, 24))};
     audio.chunks = {{FourCC("00wb"), Ramp(9, 1)}, {FourCC("01db"), Ramp(16, 2)},
                     {FourCC("00wb"), Ramp(4, 3)}, {FourCC("01dc"), Ramp(16, 4)},
                     {k00db, Ramp(16, 5)}};
-    shortFormat.streams[0].format.resize(20);
+    // Only a sample of idx1 is checked at open (first, middle, last entry): a read checks that
+    // the chunk its entry names is still there, of that size.
+    TestAvi five = ThreeFrames(TestIndex::Relative);
+    five.chunks.insert(five.chunks.end(), {{k00db, Ramp(9, 4)}, {k00db, Ramp(11, 5)}});
     const File P = file(ThreeFrames(TestIndex::None)),
                I = file(ThreeFrames(TestIndex::Relative, false, false)),
                J = file(ThreeFrames(TestIndex::Absolute, true)), O = file(Segments(kIx00)),
                C = file(Segments(kIx00, TestIndex::None)), D = file(dropped), DD = file(droppedDml),
-               A = file(audio), SF = file(shortFormat), O2 = file(Segments(FourCC("00ix"))),
+               A = file(audio), O2 = file(Segments(FourCC("00ix"))),
                PI = file(Segments(kIx00, TestIndex::Relative, true)),
-               PW = file(Segments(kIx00, TestIndex::None, true));
+               PW = file(Segments(kIx00, TestIndex::None, true)), F = file(five);
     const size_t e = I.built.idx1Offset + 8, super = O.built.superIndexOffset + 8;
     const size_t ix = O.built.stdIndexOffsets[0], entry = super + kSuperIndexHeaderSize;
     const size_t ixEntry = ix + 8 + kStdIndexHeaderSize, indx = C.built.superIndexOffset;
     // Size fields of a capture's first movi and of its first AVIX segment, after its ix00.
     const size_t movi = C.built.moviFourcc - 4, avix = C.built.stdIndexOffsets[0] + 8 + 24 + 24 + 4;
     ASSERT_EQ(Le32(C.built.bytes, avix - 4), kFccRiff);
-    const uint32_t junk = uint32_t(J.built.headerListEnd);  // a JUNK chunk before movi
+    const uint32_t junk = uint32_t(J.built.moviFourcc - 20);        // the JUNK chunk before movi
     const uint32_t itself = uint32_t(e + 16 - I.built.moviFourcc);  // idx1's middle entry
-    const size_t halfLast = 8 + kStdIndexHeaderSize + 3 * 8 + 2;  // into the last picture
-    const Source none = Source::None, walk = Source::MoviWalk, idx1 = Source::Idx1Relative,
-                 dml = Source::OpenDml;
+    const size_t halfLast = 8 + kStdIndexHeaderSize + 3 * 8 + 2;    // into the last picture
     const uint32_t k01db = FourCC("01db");
     const struct {
         const char* what;
         const File& f;
         std::vector<std::pair<size_t, uint32_t>> patches;
-        Source source;
+        AviIndexSource source;
         size_t frames;
         size_t cutBy = 0;
+        size_t unreadable = SIZE_MAX;  // a picture whose read is refused
     } cases[] = {
-        {"walked", P, {}, walk, 3},
-        {"idx1, no pad bytes", I, {}, idx1, 3},
-        {"idx1 of file offsets", J, {}, Source::Idx1Absolute, 3},
+        {"idx1, no pad bytes", I, {}, Idx1Relative, 3},
+        {"idx1 of file offsets", J, {}, Idx1Absolute, 3},
         // The chunks after those an index lists are walked, as a capture cut short leaves them.
-        {"idx1 of the first two pictures", I, {{I.built.idx1Offset + 4, 32}}, idx1, 3},
-        {"idx1: first offset points at nothing", I, {{e + 8, 1000}}, walk, 3},
-        {"idx1: last offset points elsewhere", I, {{e + 40, 4}}, walk, 3},
-        {"idx1: middle size wrong", I, {{e + 28, 4}}, walk, 3},
-        {"idx1: ids of another stream", I, {{e, k01db}, {e + 16, k01db}, {e + 32, k01db}}, walk, 3},
+        {"idx1 of the first two pictures", I, {{I.built.idx1Offset + 4, 32}}, Idx1Relative, 3},
+        {"idx1: first offset points at nothing", I, {{e + 8, 1000}}, MoviWalk, 3},
+        {"idx1: last offset points elsewhere", I, {{e + 40, 4}}, MoviWalk, 3},
+        {"idx1: middle size wrong", I, {{e + 28, 4}}, MoviWalk, 3},
+        {"idx1: ids of another stream", I, {{e, k01db}, {e + 16, k01db}, {e + 32, k01db}},
+         MoviWalk, 3},
         // The middle entry names a chunk of the stream outside movi: before it, a JUNK chunk
         // renamed, for an index of file offsets; after it, the entry itself, given the flags of
         // the size it lists, for one counted from movi.
         {"idx1: chunk before movi", J, {{junk, FourCC("00dc")}, {J.built.idx1Offset + 32, junk}},
-         walk, 3},
-        {"idx1: chunk after movi", I, {{e + 20, 3}, {e + 24, itself}}, walk, 3},
-        {"idx1: dropped frames", D, {{D.built.idx1Offset + 32, 0}}, idx1, 5},
-        {"ix00: dropped frames", DD, {}, dml, 5},
-        {"video after audio", A, {}, idx1, 2},
-        {"RIFF larger than the file", P, {{4, 0xFFFFFFFFu}}, walk, 3},
-        {"RIFF size never written", P, {{4, 0}}, walk, 3},
-        {"movi larger than the file", P, {{P.built.moviFourcc - 4, 0xFFFFFFF0u}}, walk, 3},
-        {"a chunk larger than the file", P, {{P.built.chunkOffsets[1] + 4, ~0u}}, walk, 1},
+         MoviWalk, 3},
+        {"idx1: chunk after movi", I, {{e + 20, 3}, {e + 24, itself}}, MoviWalk, 3},
+        {"idx1: an unchecked entry names a larger chunk", F,
+         {{F.built.idx1Offset + 8 + 24, uint32_t(F.built.chunkOffsets[3] - F.built.moviFourcc)}},
+         Idx1Relative, 5, 0, 1},
+        {"idx1: dropped frames", D, {{D.built.idx1Offset + 32, 0}}, Idx1Relative, 5},
+        {"ix00: dropped frames", DD, {}, OpenDml, 5},
+        {"video after audio", A, {}, Idx1Relative, 2},
+        {"RIFF size never written", P, {{4, 0}}, MoviWalk, 3},
+        {"a chunk larger than the file", P, {{P.built.chunkOffsets[1] + 4, ~0u}}, MoviWalk, 1},
         // Cut into the last picture: the RIFF and movi sizes claim what is no longer there.
-        {"cut", P, {}, walk, 2, 2},
-        {"hdrl larger than the file", P, {{16, 0x7FFFFFF0u}}, none, 0},
+        {"cut", P, {}, MoviWalk, 2, 2},
+        {"hdrl larger than the file", P, {{16, 0x7FFFFFF0u}}, None, 0},
         // A strh that claims the rest of its list swallows the strf behind it.
-        {"strh too large", P, {{12 + 12 + 8 + 56 + 12 + 4, 0xFFFF}}, none, 0},
-        {"WAVE", P, {{8, FourCC("WAVE")}}, none, 0},
-        {"no RIFF", P, {{0, 0x05050505}}, none, 0},
-        {"short strf", SF, {}, none, 0},
+        {"strh too large", P, {{12 + 12 + 8 + 56 + 12 + 4, 0xFFFF}}, None, 0},
+        {"WAVE", P, {{8, FourCC("WAVE")}}, None, 0},
+        {"no RIFF", P, {{0, 0x05050505}}, None, 0},
         // Standard indexes come first, in both spellings of their id, but they list palette
         // changes without their ids: idx1 and movi name them.
-        {"ix00", O, {}, dml, 8},
-        {"00ix", O2, {}, dml, 8},
-        {"ix00, palette changes", PI, {}, idx1, 8},
-        {"ix00, palette changes, walked", PW, {}, walk, 8},
-        {"indx of chunks", O, {{super, 4 | uint32_t(kAviIndexOfChunks) << 24}}, idx1, 8},
-        {"ix00 elsewhere", O, {{entry, uint32_t(ix + 2)}}, idx1, 8},
-        {"ix00 past the file", O, {{entry, 0xFFFFFF00u}}, idx1, 8},
-        {"another stream's ix00", O, {{ix, FourCC("ix01")}}, idx1, 8},
-        {"ix00 entry at the wrong place", O, {{ixEntry, 3}}, idx1, 8},
-        {"ix00 entry of the wrong size", O, {{ixEntry + 4, 6}}, idx1, 8},
-        {"ix00 base past the file", O, {{ix + 24, 0x7FFFFFFF}}, idx1, 8},
+        {"ix00", O, {}, OpenDml, 8},
+        {"00ix", O2, {}, OpenDml, 8},
+        {"ix00, palette changes", PI, {}, Idx1Relative, 8},
+        {"ix00, palette changes, walked", PW, {}, MoviWalk, 8},
+        {"indx of chunks", O, {{super, 4 | uint32_t(kAviIndexOfChunks) << 24}}, Idx1Relative, 8},
+        {"another stream's ix00", O, {{ix, FourCC("ix01")}}, Idx1Relative, 8},
+        {"ix00 entry at the wrong place", O, {{ixEntry, 3}}, Idx1Relative, 8},
+        {"ix00 entry of the wrong size", O, {{ixEntry + 4, 6}}, Idx1Relative, 8},
+        {"ix00 base past the file", O, {{ix + 24, 0x7FFFFFFF}}, Idx1Relative, 8},
         // Only the first segment's standard index listed: the rest is walked.
-        {"indx of the first segment only", O, {{super + 4, 1}}, dml, 8},
+        {"indx of the first segment only", O, {{super + 4, 1}}, OpenDml, 8},
         // An overlapping second index ends the list there.
-        {"ix00s out of order", O, {{entry + kSuperIndexEntrySize, uint32_t(ix)}}, dml, 8},
+        {"ix00s out of order", O, {{entry + kSuperIndexEntrySize, uint32_t(ix)}}, OpenDml, 8},
         // What a capture program leaves when it stops without closing the file: sizes of 0 or
         // past the end, no index, no super index (written when the file is closed).
-        {"capture: sizes past the end", C, {{4, ~0u}, {movi, 0x7FFFFFF0u}}, dml, 8},
-        {"capture: only movi past the end", C, {{movi, 0x7FFFFFF0u}}, dml, 8},
-        {"capture: segment of 0", C, {{avix, 0}}, dml, 8},
-        {"capture: everything 0", C, {{4, 0}, {movi, 0}, {avix, 0}}, dml, 8},
-        {"capture: no indx", C, {{4, 0}, {movi, 0}, {indx, kFccJunk}}, walk, 8},
-        {"capture: cut", C, {{4, 0}, {movi, 0}}, dml, 7, halfLast},
-        {"capture: no indx, cut", C, {{movi, 0}, {indx, kFccJunk}}, walk, 7, halfLast},
+        {"capture: sizes past the end", C, {{4, ~0u}, {movi, 0x7FFFFFF0u}}, OpenDml, 8},
+        {"capture: only movi past the end", C, {{movi, 0x7FFFFFF0u}}, OpenDml, 8},
+        {"capture: segment of 0", C, {{avix, 0}}, OpenDml, 8},
+        {"capture: everything 0", C, {{4, 0}, {movi, 0}, {avix, 0}}, OpenDml, 8},
+        {"capture: no indx", C, {{4, 0}, {movi, 0}, {indx, kFccJunk}}, MoviWalk, 8},
+        {"capture: cut", C, {{4, 0}, {movi, 0}}, OpenDml, 7, halfLast},
+        {"capture: no indx, cut", C, {{movi, 0}, {indx, kFccJunk}}, MoviWalk, 7, halfLast},
     };
+    TempDir dir;
+    AviReader reader;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes bytes(c.f.built.bytes.begin(), c.f.built.bytes.end() - std::ptrdiff_t(c.cutBy));
         for (const auto& [at, value] : c.patches) PatchU32(bytes, at, value);
-        ASSERT_EQ(Open(bytes) == kOk, c.source != none);
-        EXPECT_EQ(reader_.indexSource(), c.source);
-        const Pictures all = PicturesOf(c.f.avi);
-        EXPECT_EQ(Frames(), Pictures(all.begin(), all.begin() + std::ptrdiff_t(c.frames)));
-        if (c.source == none) continue;
+        // Removed first: ext4 flushes a file that is truncated and written again when it is closed.
+        std::filesystem::remove(dir.file("in.avi"));
+        ASSERT_TRUE(WriteFileBytes(dir.file("in.avi"), bytes));
+        ASSERT_EQ(reader.open(dir.file("in.avi")) == AviReadStatus::Ok, c.source != None);
+        EXPECT_EQ(reader.indexSource(), c.source);
+        // Every picture, each read whole; a read of one byte more is refused.
+        Pictures got(reader.frameCount()), want = PicturesOf(c.f.avi);
+        for (size_t i = 0; i < got.size(); ++i) {
+            const AviChunkRef ref = reader.frame(i);
+            got[i].resize(ref.size + 1);
+            EXPECT_EQ(reader.readChunk(ref, got[i].data(), ref.size), i != c.unreadable) << i;
+            EXPECT_FALSE(reader.readChunk(ref, got[i].data(), ref.size + 1)) << i;
+            got[i].resize(i == c.unreadable ? 0 : ref.size);
+        }
+        want.resize(c.frames);
+        if (c.unreadable < c.frames) want[c.unreadable].clear();
+        EXPECT_EQ(got, want);
+        if (c.source == None) continue;
         const TestStream& video = c.f.avi.streams.back();
-        EXPECT_EQ(reader_.format(), video.format);
-        EXPECT_EQ(reader_.streamInfo().szName, video.name.substr(0, 63));
+        EXPECT_EQ(reader.format(), video.format);
+        EXPECT_EQ(reader.streamInfo().szName, video.name.substr(0, 63));
     }
-}
-
-// Only a sample of idx1 is checked at open: a read checks that the chunk its entry names is
-// still there, of that size.
-TEST_F(AviReaderTest, ReadsStayInsideTheChunkTheirEntryNames) {
-    TestAvi avi = ThreeFrames(TestIndex::Relative);
-    avi.chunks.push_back({k00db, Ramp(9, 4)});
-    avi.chunks.push_back({k00db, Ramp(11, 5)});
-    BuiltAvi built = BuildAvi(avi);
-    // Entry 1, not among those checked (first, middle, last), names the larger chunk of entry 3.
-    PatchU32(built.bytes, built.idx1Offset + 8 + 16 + 8,
-             uint32_t(built.chunkOffsets[3] - built.moviFourcc));
-    ASSERT_EQ(Open(built.bytes), kOk);
-    ASSERT_EQ(reader_.indexSource(), Source::Idx1Relative);
-    Bytes data;
-    EXPECT_FALSE(reader_.readChunk(reader_.frame(1), data));
-    AviChunkRef ref = reader_.frame(0);
-    ref.offset = reader_.fileSize() - 1;
-    EXPECT_FALSE(reader_.readChunk(ref, data));
 }
 
 }  // namespace

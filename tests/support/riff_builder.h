@@ -31,18 +31,17 @@ struct TestAvi {
     bool junk = false;    // odd-sized JUNK chunks in hdrl, before movi and inside it
     // Further "RIFF AVIX" segments, each with a movi list of these chunks.
     std::vector<std::vector<TestChunk>> extensions;
-    // OpenDML indexes of the first video stream's pictures when set ("ix00", or "00ix" as some
-    // write it): each movi list ends with a standard index, the strl holds their super index.
+    // OpenDML indexes of stream 00's pictures when set ("ix00", or "00ix" as some write it):
+    // each movi list ends with a standard index, the strl holds their super index.
     uint32_t stdIndexId = 0;
     bool padBytes = true;  // false: odd-sized chunks are not followed by a pad byte
 };
 
 struct BuiltAvi {
     std::vector<uint8_t> bytes;
-    size_t headerListEnd = 0;          // first byte past the hdrl list
-    size_t moviFourcc = 0;             // offset of "movi"
-    std::vector<size_t> chunkOffsets;  // header offset of each TestAvi chunk
-    size_t idx1Offset = 0;             // header of idx1, 0 when none
+    size_t moviFourcc = 0;                // offset of "movi"
+    std::vector<size_t> chunkOffsets;     // header offset of each TestAvi chunk
+    size_t idx1Offset = 0;                // header of idx1, 0 when none
     std::vector<size_t> stdIndexOffsets;  // header of each standard index
     size_t superIndexOffset = 0;          // header of indx, 0 when none
 };
@@ -54,6 +53,5 @@ std::vector<uint8_t> VideoFormat(int32_t width, int32_t height, uint16_t bits,
                                  uint32_t compression = kBiRgb, uint32_t clrUsed = 0,
                                  const std::vector<uint8_t>& extra = {});
 TestStream VideoStream(const std::vector<uint8_t>& format, const std::string& name = "");
-TestStream AudioStream();
 
 }  // namespace kestrel::test

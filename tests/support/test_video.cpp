@@ -3,19 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "io/avi_writer.h"
-#include "io/frame_sink.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"
+#include "support/riff_builder.h"
 
 namespace kestrel::test {
 
-namespace {
-
-uint8_t Sample(int x, int y, int n, int channel) {
+static uint8_t Sample(int x, int y, int n, int channel) {
     return uint8_t(x * 7 + y * 13 + n * 29 + channel * 85);
 }
-
-}  // namespace
 
 bool WriteTestVideo(const std::string& path, int width, int height, int count, int first) {
     const AviStreamInfo info{.fccType = kFccVids,
@@ -29,11 +25,8 @@ bool WriteTestVideo(const std::string& path, int width, int height, int count, i
                              .rcFrameBottom = height,
                              .szName = "sky"};
     const uint32_t stride = Stride24(uint32_t(width));
-    std::vector<uint8_t> format;
-    AppendBitmapInfoHeader(format, {.biWidth = width,
-                                    .biHeight = height,
-                                    .biBitCount = 24,
-                                    .biSizeImage = stride * uint32_t(height)});
+    std::vector<uint8_t> format = VideoFormat(width, height, 24);
+    PatchU32(format, 20, stride * uint32_t(height));  // biSizeImage
 
     AviWriter writer;
     if (writer.create(path, info, format, FourCC("00db")) != AviWriteStatus::Ok) return false;
@@ -74,9 +67,5 @@ SourceRead ReadSource(const std::string& path, bool colour, size_t most) {
     CloseInputVideo();
     return r;
 }
-
-std::vector<Image> ReadAllFrames(const std::string& path) { return ReadSource(path).frames; }
-
-size_t CountFrames(const std::string& path) { return ReadSource(path).frames.size(); }
 
 }  // namespace kestrel::test

@@ -28,7 +28,7 @@ struct SourceRead {
 SourceRead ReadSource(const std::string& path, bool colour = true, size_t most = SIZE_MAX);
 
 // In colour: every frame, and their number.
-std::vector<Image> ReadAllFrames(const std::string& path);
-size_t CountFrames(const std::string& path);
+inline std::vector<Image> ReadAllFrames(const std::string& path) { return ReadSource(path).frames; }
+inline size_t CountFrames(const std::string& path) { return ReadSource(path).frames.size(); }
 
 }  // namespace kestrel::test
