@@ -11,12 +11,11 @@
 
 using namespace kestrel;
 
-static bool LoadSettingsFile(const std::string& name, Settings& into) {
-    into.InputFile = "in.avi", into.OutputFile = "out.avi", into.Border = 20;
-    return name.size() % 2 == 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto load = [](const std::string& name, Settings& into) {
+        into.InputFile = "in.avi", into.OutputFile = "out.avi", into.Border = 20;
+        return name.size() % 2 == 0;
+    };
     std::vector<std::string> args(1);
     for (size_t i = 0; i < size; ++i) {
         if (data[i] == '\0' || data[i] == '\n')
@@ -28,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CommandLine cmd;
     std::string error;
     // A line refused has one line of reason; every value taken is one the dialogs could set.
-    const bool taken = ParseCommandLine(args, LoadSettingsFile, cmd, error);
+    const bool taken = ParseCommandLine(args, load, cmd, error);
     if (taken == !error.empty() || error.find('\n') != std::string::npos) fuzz::Fail();
     const Settings& s = cmd.settings;
     for (const Field& f : kFields) {

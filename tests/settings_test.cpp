@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "settings/fields.h"
 #include "settings/profile.h"
 #include "settings/settings_file.h"
 #include "support/files.h"
@@ -16,7 +15,7 @@
 namespace kestrel {
 namespace {
 
-using namespace std::string_view_literals;
+using namespace std::string_literals;
 
 // Sets (or, with nullptr, removes) an environment variable for one scope.
 struct ScopedEnv {
@@ -31,8 +30,8 @@ struct ScopedEnv {
 
 class Ini : public testing::Test {
 protected:
-    ProfileDocument LoadText(std::string_view bytes) {
-        EXPECT_TRUE(test::WriteFileText(path_, std::string(bytes)));
+    ProfileDocument LoadText(const std::string& bytes) {
+        EXPECT_TRUE(test::WriteFileText(path_, bytes));
         ProfileDocument doc;
         EXPECT_TRUE(ProfileDocument::Load(path_, doc));
         return doc;
@@ -44,19 +43,32 @@ protected:
 
 // Names match without letter case or surrounding blanks; the first of duplicate sections and
 // keys wins. Matching quotes go; backslashes, ";", "#" and "=" in a value are plain text. A NUL
-// or a lone carriage return ends what a line says, as a value written back ends there.
+// or a lone carriage return ends what a line says, as a value written back ends there. Values
+// and fallbacks alike are cut to 259 bytes, fewer only where a UTF-8 sequence would split. A
+// file past the size cap is read up to it, less the line that the cap cuts through, and never
+// saved: what was not read would be lost.
 TEST_F(Ini, ValuesAreFoundAsThePlatformFindsThem) {
-    const ProfileDocument doc = LoadText(
+    const std::string a(256, 'a'), b = a + 'b', emoji = a + "\xF0\x9F\x98\x80";
+    std::string text =
         "\xEF\xBB\xBF[A]\nk=1\nk=2\n[B\nm=2\nx = \"C:\\Dir\\x.avi\"\ny=\"mixed'\n"
         "z=\"\ne=''\ng=x ; y # z=1\nn=ab\0cd\nj\0=1\nr=in\r.avi\n[a]\nk=3\nq=4\n"
-        " [ flags ] \n\t hOT = 2 \t\nSub Dark=1\n[F\rx]\nk=1\n[F]\rjunk\nk=2\n"sv);
-    const std::tuple<const char*, const char*, const char*> found[] = {  // null: not found
-        {"a", "K", "1"}, {"A", "q", nullptr}, {"A", "m", "2"}, {"A", "x", "C:\\Dir\\x.avi"},
+        " [ flags ] \n\t hOT = 2 \t\nSub Dark=1\n[F\rx]\nk=1\n[F]\rjunk\nk=2\n"s +
+        "[Long]\nfits=" + b + "yy\nemoji=" + emoji + "\nstray=" + b + "y\x80\x80\n;";
+    text += std::string(kMaxProfileBytes - text.size() - 7, '.') + "\ncut=123456789\nlate=1\n";
+    text += std::string(2 << 20, 'z');  // the cap falls after "cut=12"
+    const ProfileDocument doc = LoadText(text);
+    const std::tuple<const char*, const char*, std::string> found[] = {  // "-": not found
+        {"a", "K", "1"}, {"A", "q", "-"}, {"A", "m", "2"}, {"A", "x", "C:\\Dir\\x.avi"},
         {"A", "y", "\"mixed'"}, {"A", "z", "\""}, {"A", "e", ""}, {"A", "g", "x ; y # z=1"},
-        {"A", "n", "ab"}, {"A", "j", nullptr}, {"A", "r", "in"}, {"FLAGS", "Hot", "2"},
-        {"Flags", "SubDark", nullptr}, {"F", "k", "2"}};
-    for (auto [section, key, value] : found)
-        EXPECT_EQ(doc.GetString(section, key, "-"), value ? value : "-") << section << " " << key;
+        {"A", "n", "ab"}, {"A", "j", "-"}, {"A", "r", "in"}, {"FLAGS", "Hot", "2"},
+        {"Flags", "SubDark", "-"}, {"F", "k", "2"}, {"Long", "fits", b + "yy"},
+        {"Long", "emoji", a}, {"Long", "stray", b + "y\x80"}, {"Long", "cut", "-"},
+        {"Long", "late", "-"}};
+    for (const auto& [section, key, value] : found)
+        EXPECT_EQ(doc.GetString(section, key, "-"), value) << section << " " << key;
+    EXPECT_EQ(doc.GetString("Long", "missing", emoji), a);
+    EXPECT_FALSE(doc.Save(path_));
+    EXPECT_EQ(test::ReadFileText(path_), text);
 }
 
 // Only the key's line changes, and keeps the name as written: comments, foreign keys, blank
@@ -75,54 +87,16 @@ TEST_F(Ini, WritingChangesOnlyTheKeysLine) {
               "j=v\r\n\r\n; about B\r\n# and C\r\n[B]\r\nx=first\r\ny=v\r\n\r\n[C]\r\nw=v\r\n");
 }
 
-// Values and fallbacks alike: 259 bytes, fewer only where a UTF-8 sequence would split.
-TEST_F(Ini, LongValuesAreCutBetweenCharacters) {
-    const std::string a(256, 'a'), b = a + 'b', x(300, 'x');
-    const std::pair<std::string, std::string> cuts[] = {
-        {x, x.substr(0, 259)}, {b + "yy", b + "yy"}, {b + "\xE2\x82\xAC", b},
-        {a + "\xF0\x9F\x98\x80", a}, {b + "y\x80\x80", b + "y\x80"}};
-    for (const auto& [text, kept] : cuts) {
-        ProfileDocument doc = LoadText("[F]\nn=" + text + "\n");
-        EXPECT_EQ(doc.GetString("F", "n", ""), kept);
-        EXPECT_EQ(doc.GetString("F", "missing", text), kept);
-    }
-}
-
-// What was not read would be lost: a file past the cap is read up to it, less the line that
-// the cap cuts through, and never saved.
-TEST_F(Ini, AFilePastTheCapIsNotSaved) {
-    std::string text = "[A]\nk=1\n;" + std::string(kMaxProfileBytes - 15, '.') + "\n";
-    text += "cut=123456789\nlate=1\n" + std::string(2 << 20, 'z');  // "cut" crosses the cap
-    ProfileDocument doc = LoadText(text);
-    EXPECT_EQ(doc.GetInt("A", "k", 0), 1);
-    EXPECT_EQ(doc.GetInt("A", "cut", -1) + doc.GetInt("A", "late", -1), -2);  // no 12345
-    EXPECT_FALSE(doc.Save(path_));
-    EXPECT_EQ(test::ReadFileText(path_), text);
-}
-
-// A missing key takes its default, and a new file has every key, in order. Keys present are
-// spelled out here, not taken from the field table: a row whose member is another row's would
-// load and save back unnoticed. Numbers are read as the platform reads them and kept as they
-// stand, outside the dialogs' ranges too.
+// A missing key takes its default. Keys present are spelled out here, not taken from the field
+// table: a row whose member is another row's would load and save back unnoticed. Numbers are
+// read as the platform reads them and kept as they stand, outside the dialogs' ranges too.
 TEST_F(Ini, LoadSettingsTakesEachKeyAsStoredAndDefaultsTheRest) {
-    Settings s;
-    for (const Field& f : kFields) {  // every field away from its default first
-        if (f.name) s.*f.name = "stale";
-        if (f.flag) s.*f.flag = uint8_t(!f.start);
-        if (f.value) s.*f.value = f.start + 1;
-    }
-    LoadSettings(path_, s);
-    ASSERT_TRUE(SaveSettings(path_, s));
-    EXPECT_EQ(test::ReadFileText(path_),
-              "[Filenames]\nInputFile=" + dir_ + "/Input.AVI\nOutputFile=" + dir_ +
-                  "/Output.AVI\nDarkFrame=" + dir_ + "/Dark.BMP\n\n[Flags]\nSubDark=0\nHot=0\n"
-                  "Horiz=0\nVert=0\nStretch=0\nColour=0\n\n[Values]\nHotThreshold=200\n"
-                  "StretchLow=0\nStretchHigh=100\nBorder=15\nGradSmooth=5\nNoiseLevel=10\n");
-
+    Settings s;  // the fields the file leaves out start away from their defaults
+    s.OutputFile = "stale", s.SubDark = s.Horiz = s.Stretch = 1, s.NoiseLevel = 99;
     ASSERT_TRUE(test::WriteFileText(
-        path_, "[filenames]\nINPUTFILE=\nDarkFrame=d.bmp\n[Flags]\nSubDark=0\nHot=-2\nHoriz=0\n"
-               "Vert=+7\nStretch=0\nColour=1\n[Values]\nHotThreshold=999\nStretchLow=12abc\n"
-               "StretchHigh=\"3\"\nBorder=-2147483649\nGradSmooth=2147483648\nNoiseLevel=\n"));
+        path_, "[filenames]\nINPUTFILE=\nDarkFrame=d.bmp\n[Flags]\nHot=-2\nVert=+7\nColour=1\n"
+               "[Values]\nHotThreshold=999\nStretchLow=12abc\nStretchHigh=\"3\"\n"
+               "Border=-2147483649\nGradSmooth=2147483648\nNoiseLevel=\n"));
     LoadSettings(path_, s);
     Settings expected;
     expected.OutputFile = dir_ + "/Output.AVI", expected.DarkFrame = "d.bmp";
@@ -132,10 +106,9 @@ TEST_F(Ini, LoadSettingsTakesEachKeyAsStoredAndDefaultsTheRest) {
     EXPECT_EQ(s, expected);
 
     // A "file" that exists but cannot be read is not replaced: its other keys would be lost.
-    const std::string fifo = tmp_.file("fifo.ini");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(SaveSettings(fifo, s));
-    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    ASSERT_EQ(mkfifo(tmp_.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(SaveSettings(tmp_.file("fifo"), s));
+    EXPECT_TRUE(std::filesystem::is_fifo(tmp_.file("fifo")));
 }
 
 TEST_F(Ini, WhereTheFileAndTheDefaultNamesAre) {
@@ -143,17 +116,21 @@ TEST_F(Ini, WhereTheFileAndTheDefaultNamesAre) {
     const std::string deep = "/" + std::string(300, 'd'), pw = getpwuid(getuid())->pw_dir;
     const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
         // HOME, XDG_CONFIG_HOME (relative: ignored), the settings file, the default input file
-        {"/", nullptr, "/.config/Kestrel.ini", "/Input.AVI"},
-        {deep.c_str(), "", deep + "/.config/Kestrel.ini", deep.substr(0, kMaxNameChars)},
+        {deep.c_str(), nullptr, deep + "/.config/Kestrel.ini", deep.substr(0, kMaxNameChars)},
         {nullptr, "relative/conf", pw + "/.config/Kestrel.ini", pw + "/Input.AVI"},
         {"/h", "/x/", "/x/Kestrel.ini", "/h/Input.AVI"}};
     for (const auto& [home, xdg, file, input] : cases) {
         ScopedEnv h("HOME", home), x("XDG_CONFIG_HOME", xdg);
         EXPECT_EQ(SettingsFilePath() + " " + DefaultName("Input.AVI"), file + " " + input);
     }
+
+    // Saving the start values makes the missing folders; a new file has every key, in order.
     ScopedEnv xdg("XDG_CONFIG_HOME", (dir_ + "/a/b").c_str());
-    EXPECT_TRUE(SaveSettings());  // makes the missing folders
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir_ + "/a/b/Kestrel.ini"));
+    EXPECT_TRUE(SaveSettings());
+    EXPECT_EQ(test::ReadFileText(dir_ + "/a/b/Kestrel.ini"),
+              "[Filenames]\nInputFile=\nOutputFile=\nDarkFrame=\n\n[Flags]\nSubDark=0\nHot=0\n"
+              "Horiz=0\nVert=0\nStretch=0\nColour=0\n\n[Values]\nHotThreshold=200\n"
+              "StretchLow=0\nStretchHigh=100\nBorder=15\nGradSmooth=5\nNoiseLevel=10\n");
 }
 
 }  // namespace
