@@ -1,6 +1,5 @@
-// Pictures in: DIB decoding through its two users, the frame source (a stream's strf and chunks,
-// rows tight or padded) and the dark-frame loader (a bitmap file), every layout and refusal; the
-// frame source's positions, dropped frames and palette changes; headers of absurd sizes.
+// Pictures in: DIB decoding through the frame source (rows tight or padded) and the dark-frame
+// loader, every layout and refusal; positions, dropped frames, palette changes; absurd sizes.
 #include "io/decode.h"
 
 #include <gtest/gtest.h>
@@ -89,14 +88,14 @@ TEST(DibDecoding, EveryLayoutFromAStreamTightOrPaddedAndFromABitmapFile) {
         {"4 bits top row first, 4 entries, 2 counted", Bmp(9, -3, 4).Used(2).Table(t4), indexed(2)},
         {"2 bits", Bmp(7, 2, 2).Table(t4), indexed(4)},
         {"5-6-5, masks after the header, rows after them",
-         Bmp(3, 3, 16).Compress(kBiBitfields).Table({0xF800, 0x07E0, 0x001F}).Off(1),
+         Bmp(3, 3, 16).Compress(kBiBitfields).Masks({0xF800, 0x07E0, 0x001F}).Off(1),
          [&](uint32_t v) { return Bgr{five(v), six(v >> 5), five(v >> 11)}; }},
-        {"32 bits, 10-bit fields, red low",
-         Bmp(3, 2, 32).Compress(kBiBitfields).Table({0x3FF, 0xFFC00, 0x3FF00000}),
+        {"32 bits, 10-bit fields inside a V4 header, red low",
+         Bmp(3, 2, 32).Compress(kBiBitfields).Info(108).Masks({0x3FF, 0xFFC00, 0x3FF00000}),
          [](uint32_t v) { return Bgr{uint8_t(v >> 22), uint8_t(v >> 12), uint8_t(v >> 2)}; }},
         {"24 bits carrying a table, bfOffBits past the end",
          Bmp(5, 2).Used(4).Table(t4).Off(1u << 30), bgr},
-        {"V5 header, table after it", Bmp(4, 3, 8).Info(124).Used(16).Table(t16), indexed(16)},
+        {"V5 header, 4 bits, table after", Bmp(4, 3, 4).Info(124).Used(16).Table(t16), indexed(16)},
     };
     for (uint32_t tag : {kFccY800, kFccY8, kFccGrey, kFccBayer8[1], kFccBayer8[4], kFccBayer8[8]})
         cases.push_back({"grey FourCC", Bmp(5, 1, 8).Compress(tag), grey});
@@ -232,7 +231,7 @@ TEST(FrameSource, PositionsDroppedFramesShortChunksAndPaletteChanges) {
     EXPECT_EQ(Pixels(Write(VideoFormat(3, 1, 1, kBiRgb, 2, redGreenTable),
                            {toBlue, {k00db, {0b10100000, 0, 0, 0}}})),
               (std::vector<Bytes>{{255, 0, 0, 0, 0, 255, 255, 0, 0}}));
-    EXPECT_EQ(Pixels(Write(VideoFormat(1, 1, 0, kFccY800), {toBlue, {k00db, {1, 0, 0, 0}}})),
+    EXPECT_EQ(Pixels(Write(VideoFormat(1, 1, 0, kFccBayer8[8]), {toBlue, {k00db, {1, 0, 0, 0}}})),
               (std::vector<Bytes>{{1, 1, 1}}));
 }
 

@@ -12,6 +12,7 @@ namespace kestrel::test {
 std::vector<uint8_t> BuildBmp(const Bmp& b) {
     std::vector<uint8_t> info = VideoFormat(b.width, b.height, b.bits, b.compression, b.clrUsed);
     PatchU32(info, 0, b.infoSize);
+    for (uint32_t m : b.masks) PutU32(info, m);
     info.resize(std::max<size_t>(info.size(), b.infoSize), 0);
     for (uint32_t c : b.table) PutU32(info, c);
 

@@ -19,10 +19,9 @@ struct Bmp {
     uint32_t compression = kBiRgb;
     uint32_t infoSize = 40;
     uint32_t clrUsed = 0;
-    // Written after the header: colours (0xRRGGBB), or the red, green and blue masks of
-    // BI_BITFIELDS, which follow a 40-byte header there.
-    std::vector<uint32_t> table;
-    uint32_t offBits = 0;  // 0: where the rows are
+    std::vector<uint32_t> table;  // 0xRRGGBB entries, written after the header (and masks)
+    std::vector<uint32_t> masks;  // red, green, blue: after a 40-byte header, else inside it
+    uint32_t offBits = 0;         // 0: where the rows are
     std::vector<uint32_t> pixels;
 
     Bmp(int32_t w, int32_t h, uint16_t depth = 24) : width(w), height(h), bits(depth) {}
@@ -30,6 +29,7 @@ struct Bmp {
     Bmp& Info(uint32_t size) { return infoSize = size, *this; }
     Bmp& Used(uint32_t n) { return clrUsed = n, *this; }
     Bmp& Table(std::vector<uint32_t> t) { return table = std::move(t), *this; }
+    Bmp& Masks(std::vector<uint32_t> m) { return masks = std::move(m), *this; }
     Bmp& Off(uint32_t at) { return offBits = at, *this; }
     Bmp& Pixels(std::vector<uint32_t> p) { return pixels = std::move(p), *this; }
     Bmp& Fill(uint32_t v) { return pixels.assign(size_t(width) * size_t(std::abs(height)), v), *this; }
