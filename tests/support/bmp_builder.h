@@ -2,10 +2,8 @@
 // broken dark frames.
 #pragma once
 
-#include <cstddef>
-#include <cstdlib>
 #include <cstdint>
-#include <optional>
+#include <cstdlib>
 #include <vector>
 
 #include "io/avi_format.h"
@@ -21,10 +19,9 @@ struct Bmp {
     uint32_t compression = kBiRgb;
     uint32_t infoSize = 40;
     uint32_t clrUsed = 0;
-    std::vector<uint32_t> table;      // 0xRRGGBB entries, written after the header (and masks)
-    std::vector<uint32_t> masks;      // red, green, blue: after a 40-byte header, else inside it
-    size_t gap = 0;                   // bytes between the table and the rows
-    std::optional<uint32_t> offBits;  // default: where the rows are
+    std::vector<uint32_t> table;  // 0xRRGGBB entries, written after the header (and masks)
+    std::vector<uint32_t> masks;  // red, green, blue: after a 40-byte header, else inside it
+    uint32_t offBits = 0;         // 0: where the rows are
     std::vector<uint32_t> pixels;
 
     Bmp(int32_t w, int32_t h, uint16_t depth = 24) : width(w), height(h), bits(depth) {}
@@ -33,7 +30,6 @@ struct Bmp {
     Bmp& Used(uint32_t n) { return clrUsed = n, *this; }
     Bmp& Table(std::vector<uint32_t> t) { return table = std::move(t), *this; }
     Bmp& Masks(std::vector<uint32_t> m) { return masks = std::move(m), *this; }
-    Bmp& Gap(size_t n) { return gap = n, *this; }
     Bmp& Off(uint32_t at) { return offBits = at, *this; }
     Bmp& Pixels(std::vector<uint32_t> p) { return pixels = std::move(p), *this; }
     Bmp& Fill(uint32_t v) { return pixels.assign(size_t(width) * size_t(std::abs(height)), v), *this; }
