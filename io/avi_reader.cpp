@@ -18,7 +18,6 @@ uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-
 // Chunk ids are four printable characters ("00dc", "ix00", "JUNK"); pixel data rarely is.
 bool LooksLikeChunkId(const uint8_t* p) {
     for (int i = 0; i < 4; ++i)
@@ -32,7 +31,8 @@ bool LooksLikeChunkId(const uint8_t* p) {
 // one or neither does.
 uint64_t PadBefore(const uint8_t* next, uint64_t room, uint64_t preferred) {
     auto plausible = [&](uint64_t at) {
-        return at + 8 <= room && LooksLikeChunkId(next + at) && Le32(next + at + 4) <= room - at - 8;
+        return at + 8 <= room && LooksLikeChunkId(next + at) &&
+               Le32(next + at + 4) <= room - at - 8;
     };
     if (plausible(preferred)) return preferred;
     return plausible(1 - preferred) ? 1 - preferred : preferred;
@@ -370,8 +370,8 @@ bool AviReader::useOpenDmlIndex(uint64_t& resume) {
         const uint32_t chunkId = Le32(h + 16);
         const uint32_t entries = Le32(h + 12);
         if (!named || size < kStdIndexHeaderSize || uint64_t(size) + 8 > fileSize_ - at ||
-            h[11] != kAviIndexOfChunks ||
-            (h[8] | h[9] << 8) != 2 || (chunkId != frameId_[0] && chunkId != frameId_[1]) ||
+            h[11] != kAviIndexOfChunks || (h[8] | h[9] << 8) != 2 ||
+            (chunkId != frameId_[0] && chunkId != frameId_[1]) ||
             entries > (size - kStdIndexHeaderSize) / kStdIndexEntrySize)
             break;
         const uint64_t base = uint64_t(Le32(h + 20)) | uint64_t(Le32(h + 24)) << 32;

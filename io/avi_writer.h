@@ -12,17 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "io/avi_format.h"
 #include "base/replace_file.h"
+#include "io/avi_format.h"
 
 namespace kestrel {
 
 enum class AviWriteStatus {
     Ok,
-    CannotCreate,   // the temporary file cannot be made beside the target
-    CannotWrite,    // the system refused bytes (disk full, quota, file size limit, I/O error)
-    SizeLimit,      // the super index has no room for another segment
-    BadFormat,      // the format cannot describe a picture (no width, no height, too large)
+    CannotCreate,  // the temporary file cannot be made beside the target
+    CannotWrite,   // the system refused bytes (disk full, quota, file size limit, I/O error)
+    SizeLimit,     // the super index has no room for another segment
+    BadFormat,     // the format cannot describe a picture (no width, no height, too large)
 };
 
 // One chunk of the segment being written: its data's offset from the movi list's 'movi'
@@ -86,7 +86,9 @@ public:
     static constexpr uint32_t kMinSuperIndexEntries = 256;
     // Lowers the segment size, from the next create() on, so that tests can make many
     // segments of small frames.
-    void setSegmentLimitForTesting(uint64_t bytes) { segmentLimit_ = bytes ? bytes : kSegmentLimit; }
+    void setSegmentLimitForTesting(uint64_t bytes) {
+        segmentLimit_ = bytes ? bytes : kSegmentLimit;
+    }
 
 private:
     // Everything before the first chunk, with the totals as they stand; its size never changes,
@@ -127,7 +129,7 @@ private:
     uint64_t firstSegmentEnd_ = 0;
     uint32_t firstSegmentFrames_ = 0;
     bool hasIdx1_ = false;
-    bool broken_ = false;  // the file could not be brought back to a known state
+    bool broken_ = false;               // the file could not be brought back to a known state
     std::vector<AviIndexEntry> index_;  // of the open segment
     std::vector<AviSegment> segments_;  // closed ones
     uint64_t segmentLimit_ = kSegmentLimit;

@@ -89,8 +89,9 @@ bool DescribeHeader(const BitmapInfoHeader& h, const uint8_t* masks, PictureForm
     f.tableStart = std::max<uint64_t>(h.biSize, kBitmapInfoHeaderSize);
     if (compression == kBiBitfields && h.biSize < kMasksInHeaderSize)
         f.tableStart = kMasksInHeaderSize;
-    f.tableEntries =
-        h.biClrUsed ? h.biClrUsed : Indexed(f.layout) ? uint64_t(1) << f.bitsPerPixel : 0;
+    f.tableEntries = h.biClrUsed         ? h.biClrUsed
+                     : Indexed(f.layout) ? uint64_t(1) << f.bitsPerPixel
+                                         : 0;
     format = std::move(f);
     return true;
 }
@@ -113,8 +114,7 @@ void SetColourTable(PictureFormat& f, const uint8_t* table, size_t size) {
     }
 }
 
-bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format,
-                     std::string& reason) {
+bool DescribePicture(const uint8_t* strf, size_t size, PictureFormat& format, std::string& reason) {
     ByteCursor in(strf, size);
     const BitmapInfoHeader h = ReadBitmapInfoHeader(in);
     if (in.failed()) return Refuse(reason, "the format is shorter than 40 bytes");
@@ -196,7 +196,8 @@ size_t DibDecoder::prepare(uint64_t chunkSize) {
     if (sameRows && row == format_.paddedRow) {
         hasPicture_ = false;
         StartPackedDib(dib_, format_.width, format_.height,
-                       format_.layout == PixelLayout::Palette8 ? 8 : 24, format_.colourTable.data());
+                       format_.layout == PixelLayout::Palette8 ? 8 : 24,
+                       format_.colourTable.data());
         target_ = dib_.data() + (dib_.size() - n);
         pending_ = Pending::Direct;
     } else {

@@ -46,8 +46,7 @@ BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height) {
     return h;
 }
 
-bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
-                       Failure& failure) {
+bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings, Failure& failure) {
     AviStreamInfo info = InputStreamInfo();
     info.fccHandler = 0;
     // Rows are stored bottom row first; a top-down header would describe another picture.
@@ -89,7 +88,8 @@ bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
             std::memcpy(row, src + r * pixelBytes, pixelBytes);
         } else {
             const uint8_t* grey = src + r * width;
-            for (size_t j = 0; j < width; ++j) row[3 * j] = row[3 * j + 1] = row[3 * j + 2] = grey[j];
+            for (size_t j = 0; j < width; ++j)
+                row[3 * j] = row[3 * j + 1] = row[3 * j + 2] = grey[j];
         }
         std::memset(row + pixelBytes, 0, size_t(stride) - pixelBytes);
     }

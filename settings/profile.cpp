@@ -235,7 +235,8 @@ void ProfileDocument::SetString(std::string_view section, std::string_view key,
 
     if (!lines.empty()) {
         terminate(lines.size() - 1);
-        if (ParseLine(lines.back(), lines.size() == 1).kind != LineKind::Blank) lines.push_back(eol);
+        if (ParseLine(lines.back(), lines.size() == 1).kind != LineKind::Blank)
+            lines.push_back(eol);
     }
     lines.push_back('[' + std::string(section) + ']' + eol);
     lines.push_back(std::move(keyLine));

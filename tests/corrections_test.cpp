@@ -17,7 +17,6 @@ namespace {
 
 using test::Bytes;
 using test::Filled;
-using test::MakeImage;
 
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
@@ -161,7 +160,7 @@ TEST(CorrectionsCases, GradientWorkedByHand) {
          Runs({{10, 15}}), Runs({{10, 15}})},
     };
     for (const Case& c : cases) {
-        Image frame = MakeImage(int32_t(c.first.size()), 2, 1, Join(c.first, c.second));
+        Image frame{int32_t(c.first.size()), 2, 1, Join(c.first, c.second)};
         FlattenRows(frame, 0, 1, Gradient(c.border, 0, c.noise));
         EXPECT_EQ(frame.pixels, Join(c.firstOut, c.secondOut)) << c.what;
     }
@@ -199,7 +198,7 @@ TEST(CorrectionsCases, StretchWorkedByHand) {
         {"no region", 10, 0, 100, 5, ramp, ramp},
     };
     for (const Case& c : cases) {
-        Image f = MakeImage(c.width, int32_t(c.in.size()) / c.width, 1, c.in);
+        Image f{c.width, int32_t(c.in.size()) / c.width, 1, c.in};
         StretchHistogram(f, Stretch(c.low, c.high, c.border));
         EXPECT_EQ(f.pixels, c.out) << c.what;
     }
@@ -232,7 +231,7 @@ TEST(CorrectionsCases, DarkFrameWorkedByHand) {
             auto spread = [&](const Bytes& grey) {
                 Bytes out;
                 for (uint8_t v : grey) out.insert(out.end(), size_t(channels), v);
-                return MakeImage(c.width, int32_t(grey.size()) / c.width, channels, out);
+                return Image{c.width, int32_t(grey.size()) / c.width, channels, out};
             };
             Image frame = spread(c.frame), dark = spread(c.dark);
             Failure failure;
@@ -246,7 +245,7 @@ TEST(CorrectionsCases, ADarkFrameOfAnotherSizeIsToldOnceAndReleased) {
     shortDark.pixels.pop_back();
     for (const Image& wrong : {Filled(64, 48, 1, 10), Filled(31, 24, 1, 10), Filled(32, 23, 1, 10),
                                Filled(32, 24, 3, 10), Filled(0, 0, 1, 10), shortDark}) {
-        Image dark = wrong, frame = MakeImage(32, 24, 1, test::Ramp(32 * 24, 0, 7));
+        Image dark = wrong, frame = Image{32, 24, 1, test::Ramp(32 * 24, 0, 7)};
         const Image before = frame;
         for (int call = 0; call < 3; ++call) {
             Failure failure;
@@ -270,8 +269,8 @@ TEST(CorrectionsCases, ADarkFrameOfAnotherSizeIsToldOnceAndReleased) {
 
 // Frames without a usable layout, and channels that a frame does not have, are left alone.
 TEST(CorrectionsCases, WhatIsNotThereIsLeftAlone) {
-    Image inconsistent = MakeImage(40, 40, 1, test::Ramp(40 * 40 - 1, 9));
-    Image twoChannels = MakeImage(4, 4, 2, test::Ramp(32, 200));
+    Image inconsistent{40, 40, 1, test::Ramp(40 * 40 - 1, 9)};
+    Image twoChannels{4, 4, 2, test::Ramp(32, 200)};
     for (Image frame : {Filled(0, 0, 1, 0), Filled(5, 0, 3, 0), inconsistent, twoChannels}) {
         const Image before = frame;
         const Settings s = Stretch(100, 0, 0);  // inverts any frame it touches
@@ -284,7 +283,7 @@ TEST(CorrectionsCases, WhatIsNotThereIsLeftAlone) {
     }
     Bytes rows;  // a level that grows row by row, which flattening would change
     for (size_t i = 0; i < 3600; ++i) rows.push_back(uint8_t(10 + i / 120 * 5 + i % 7));
-    const Image sky = MakeImage(40, 30, 3, rows);
+    const Image sky{40, 30, 3, rows};
     for (auto [offset, step] : {std::pair{3, 3}, {-1, 3}, {0, 0}, {0, 4}}) {
         Image frame = sky;
         FlattenRows(frame, offset, step, Gradient(0, 0, 10));

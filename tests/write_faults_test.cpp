@@ -36,7 +36,7 @@ std::string RunInChild(const Settings& s, Fault fault) {
     fs::remove(log);
     test::ExitCodeUnderFileSizeLimit(fault == Fault::DiskFull ? 1000 : 1 << 30, [&] {
         Failure failure, again, closing;
-        const Image other = test::MakeImage(64, 47, 3, Bytes(64 * 47 * 3));
+        const Image other{64, 47, 3, Bytes(64 * 47 * 3)};
         std::string told;
         for (int n = 0; ReadNextFrame(s, failure); ++n) {
             if (n == 1 && fault == Fault::Kill) raise(SIGKILL);
@@ -61,7 +61,7 @@ std::string RunInChild(const Settings& s, Fault fault) {
 // but a killed run's, hidden.
 TEST(WriteFaults, OutputsAndFailures) {
     Bytes data(100, 0xFF);  // reused: bottom row first, grey as three equal bytes, fill bytes 0
-    ASSERT_TRUE(PackFrameData(test::MakeImage(2, 2, 1, {1, 2, 3, 4}), data));
+    ASSERT_TRUE(PackFrameData(Image{2, 2, 1, {1, 2, 3, 4}}, data));
     EXPECT_EQ(data, (Bytes{3, 3, 3, 4, 4, 4, 0, 0, 1, 1, 1, 2, 2, 2, 0, 0}));
 
     test::TempDir dir;

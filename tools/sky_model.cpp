@@ -219,7 +219,8 @@ void RenderSky(const SkyModel& m, uint32_t frame, Image& out) {
             // A local block: stores to it cannot alias the tables, so no run-time checks.
             uint8_t block[kBlock];
             for (size_t k = 0; k < kBlock; ++k)
-                block[k] = SkySample(int16_t(rowGlow[k] + columnGlow[i + k]), noise[i + k], dark[i + k]);
+                block[k] =
+                    SkySample(int16_t(rowGlow[k] + columnGlow[i + k]), noise[i + k], dark[i + k]);
             std::memcpy(row + i, block, kBlock);
         }
         for (size_t k = 0; i < len; ++i, ++k)

@@ -46,8 +46,9 @@ int64_t FileSize(const std::string& path) {
 
 int WriteVideo(const SynthOptions& o, const SkyModel& model) {
     AviWriter writer;
-    AviWriteStatus s = writer.create(o.output, StreamInfo(o.layout, o.width, o.height, o.fps, o.frames),
-                                     StreamFormat(o.layout, o.width, o.height), kFcc00db);
+    AviWriteStatus s =
+        writer.create(o.output, StreamInfo(o.layout, o.width, o.height, o.fps, o.frames),
+                      StreamFormat(o.layout, o.width, o.height), kFcc00db);
     if (s != AviWriteStatus::Ok) return Fail(o.output + ": " + Describe(s));
     // One rendered frame and one packed frame, reused: memory does not grow with the count.
     Image frame;
@@ -70,14 +71,11 @@ int main(int argc, char** argv) {
     SynthOptions o;
     std::string error;
     switch (ParseSynthOptions(argc, argv, o, error)) {
-        case ParseResult::Help:
-            std::fputs(SynthUsage(), stdout);
-            return 0;
+        case ParseResult::Help: std::fputs(SynthUsage(), stdout); return 0;
         case ParseResult::Error:
             std::fprintf(stderr, "kestrel-synth: %s\nTry 'kestrel-synth --help'.\n", error.c_str());
             return kExitUsage;
-        case ParseResult::Run:
-            break;
+        case ParseResult::Run: break;
     }
 
     SkyParams params;
@@ -94,12 +92,12 @@ int main(int argc, char** argv) {
         Image dark;
         RenderDarkFrame(model, dark);
         if (!WriteBmp24(o.dark, dark, error)) return Fail(error);
-        darkNote = "dark frame " + o.dark + " (" + Count(uint64_t(FileSize(o.dark)), "byte") + ", " +
-                   Count(model.hotPixels.size(), "hot pixel") + ")";
+        darkNote = "dark frame " + o.dark + " (" + Count(uint64_t(FileSize(o.dark)), "byte") +
+                   ", " + Count(model.hotPixels.size(), "hot pixel") + ")";
     }
     std::printf("kestrel-synth: wrote %s (%dx%d %s%s, %s at %u fps, %s) and %s\n", o.output.c_str(),
                 o.width, o.height, LayoutName(o.layout), o.colour ? " colour" : "",
-                Count(o.frames, "frame").c_str(), o.fps, Count(uint64_t(FileSize(o.output)), "byte").c_str(),
-                darkNote.c_str());
+                Count(o.frames, "frame").c_str(), o.fps,
+                Count(uint64_t(FileSize(o.output)), "byte").c_str(), darkNote.c_str());
     return 0;
 }

@@ -32,7 +32,9 @@ struct Bmp {
     Bmp& Masks(std::vector<uint32_t> m) { return masks = std::move(m), *this; }
     Bmp& Off(uint32_t at) { return offBits = at, *this; }
     Bmp& Pixels(std::vector<uint32_t> p) { return pixels = std::move(p), *this; }
-    Bmp& Fill(uint32_t v) { return pixels.assign(size_t(width) * size_t(std::abs(height)), v), *this; }
+    Bmp& Fill(uint32_t v) {
+        return pixels.assign(size_t(width) * size_t(std::abs(height)), v), *this;
+    }
 };
 
 std::vector<uint8_t> BuildBmp(const Bmp& b);

@@ -22,11 +22,7 @@ CommandResult RunCommand(const std::string& command) {
     return r;
 }
 
-bool HaveTool(const std::string& tool) {
-    return RunCommand("command -v " + tool + " >/dev/null 2>&1").status == 0;
-}
-
-bool HaveFfmpeg() { return HaveTool("ffmpeg") && HaveTool("ffprobe"); }
+bool HaveFfmpeg() { return RunCommand("command -v ffmpeg && command -v ffprobe").status == 0; }
 
 std::string ShellQuote(const std::string& s) {
     std::string q = "'";
@@ -45,18 +41,11 @@ std::string Probe(const std::string& path, const std::string& entries,
 }
 
 std::string ProbeFirstSegment(const std::string& path, const std::string& scratch) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    uint8_t head[8] = {};
-    const bool read = f && std::fread(head, 1, 8, f) == 8;
-    if (f) std::fclose(f);
-    if (!read) return "";
-    const uint64_t bytes = 8 + (uint64_t(head[4]) | uint64_t(head[5]) << 8 |
-                                uint64_t(head[6]) << 16 | uint64_t(head[7]) << 24);
-    if (RunCommand("head -c " + std::to_string(bytes) + " " + ShellQuote(path) + " > " +
-                   ShellQuote(scratch))
-            .status != 0)
-        return "";
-    return Probe(scratch, "nb_read_frames", "-use_odml 0");
+    // The segment is the RIFF header and the size it gives, little-endian at offset 4.
+    const std::string in = ShellQuote(path);
+    const auto cut = RunCommand("head -c $((8 + $(od -An -tu4 -j4 -N4 " + in + "))) " + in +
+                                " > " + ShellQuote(scratch));
+    return cut.status == 0 ? Probe(scratch, "nb_read_frames", "-use_odml 0") : "";
 }
 
 std::vector<uint8_t> FfmpegDecode(const std::string& path, const std::string& pixFmt) {

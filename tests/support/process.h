@@ -16,8 +16,7 @@ struct CommandResult {
 // Runs `command` through the shell and collects its standard output.
 CommandResult RunCommand(const std::string& command);
 
-// True when `tool` can be run; HaveFfmpeg: both ffmpeg and ffprobe.
-bool HaveTool(const std::string& tool);
+// True when both ffmpeg and ffprobe can be run.
 bool HaveFfmpeg();
 
 std::string ShellQuote(const std::string& s);
@@ -45,11 +44,9 @@ CommandResult MakeFfmpegVideo(const std::string& path, const std::string& source
 // the test from the child: `body` reports through its result.
 int ExitCodeUnderFileSizeLimit(uint64_t limit, const std::function<int()>& body);
 
-// The same with at most `headroom` bytes of address space beyond what the child starts with, so
-// that an allocation sized by an absurd header fails (std::bad_alloc, and the child aborts)
-// instead of merely reserving memory the kernel would hand out lazily. Under AddressSanitizer,
-// whose shadow memory needs terabytes of address space, no limit is set: its
-// max_allocation_size_mb stands in.
+// The same with `headroom` bytes of address space past the child's start, so that an allocation
+// sized by an absurd header fails instead of reserving memory lazily. Under AddressSanitizer
+// (terabytes of shadow memory) no limit is set: its max_allocation_size_mb stands in.
 int ExitCodeUnderMemoryLimit(uint64_t headroom, const std::function<int()>& body);
 
 }  // namespace kestrel::test

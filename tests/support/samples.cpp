@@ -8,24 +8,15 @@ Bytes Ramp(size_t n, uint8_t seed, uint8_t step) {
     return b;
 }
 
-Image MakeImage(int32_t width, int32_t height, int32_t channels, Bytes pixels) {
-    return Image{width, height, channels, std::move(pixels)};
-}
-
 Image Filled(int32_t width, int32_t height, int32_t channels, uint8_t value) {
-    return MakeImage(width, height, channels,
-                     Bytes(size_t(width) * size_t(height) * size_t(channels), value));
+    return {width, height, channels,
+            Bytes(size_t(width) * size_t(height) * size_t(channels), value)};
 }
 
 uint32_t Le32(const Bytes& b, size_t at) {
     if (at > b.size() || b.size() - at < 4) return 0;
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
            uint32_t(b[at + 3]) << 24;
-}
-
-uint16_t Le16(const Bytes& b, size_t at) {
-    if (at > b.size() || b.size() - at < 2) return 0;
-    return uint16_t(b[at] | b[at + 1] << 8);
 }
 
 }  // namespace kestrel::test

@@ -15,11 +15,9 @@ using Bytes = std::vector<uint8_t>;
 // wrong place shows.
 Bytes Ramp(size_t n, uint8_t seed, uint8_t step = 37);
 
-Image MakeImage(int32_t width, int32_t height, int32_t channels, Bytes pixels);
 Image Filled(int32_t width, int32_t height, int32_t channels, uint8_t value);
 
-// Little-endian loads that give 0 where the bytes are not all there.
+// A little-endian load that gives 0 where the bytes are not all there.
 uint32_t Le32(const Bytes& b, size_t at);
-uint16_t Le16(const Bytes& b, size_t at);
 
 }  // namespace kestrel::test
