@@ -57,8 +57,8 @@ struct ProfileDocument {
 
     // Writes the document to a new file beside the file `path` names (through a symlink, its
     // target, the link kept), puts it on the disk and renames it over that file: the old file
-    // stays whole until the new one is complete. False when the file could
-    // not be written, or the document is partial; the old file is then unchanged.
+    // stays whole until the new one is complete. False when the file could not be written, or
+    // the document is partial; the old file is then unchanged.
     bool Save(const std::string& path) const;
 };
 

@@ -32,7 +32,9 @@ std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height) {
 }  // namespace
 
 bool WriteBmp24(const std::string& path, const Image& image, std::string& error) {
-    if (!image.consistent() || image.width <= 0 || image.height <= 0) {
+    // A bitmap's rows are those of a video chunk of Kestrel's output.
+    std::vector<uint8_t> rows;
+    if (image.width <= 0 || image.height <= 0 || !PackFrameData(image, rows)) {
         error = "no picture to write";
         return false;
     }
@@ -42,9 +44,6 @@ bool WriteBmp24(const std::string& path, const Image& image, std::string& error)
         return false;
     }
     File& file = out.file();
-    // A bitmap's rows are those of a video chunk of Kestrel's output.
-    std::vector<uint8_t> rows;
-    PackFrameData(image, rows);
     const std::vector<uint8_t> headers = Bmp24Headers(image.width, image.height);
     const bool ok =
         file.write(headers.data(), headers.size()) && file.write(rows.data(), rows.size());
