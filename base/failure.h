@@ -9,12 +9,14 @@ namespace kestrel {
 
 struct Failure {
     std::string message;  // the fixed one-line text ("Can't open dark frame"); empty: none
+    std::string file;     // the file it concerns, as the user named it; may be empty
     std::string reason;   // why, in a few words ("compressed bitmaps are not read"); may be empty
 
     explicit operator bool() const { return !message.empty(); }
-    void clear() {
-        message.clear();
-        reason.clear();
+    void clear() { *this = Failure{}; }
+    // What goes beneath the message: "FILE: reason", or what there is of it.
+    std::string details() const {
+        return file.empty() ? reason : reason.empty() ? file : file + ": " + reason;
     }
 };
 

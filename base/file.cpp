@@ -35,6 +35,21 @@ bool File::close() {
 
 size_t File::read(void* out, size_t n) { return f_ ? std::fread(out, 1, n, f_) : 0; }
 
+size_t File::readAt(uint64_t offset, void* out, size_t n) {
+    size_t got = 0;
+    while (f_ && got < n && offset + got <= uint64_t(INT64_MAX)) {
+        const ssize_t r =
+            ::pread(fileno(f_), static_cast<uint8_t*>(out) + got, n - got, off_t(offset + got));
+        if (r > 0) {
+            got += size_t(r);
+        } else if (r == 0 || errno != EINTR) {
+            if (r < 0) error_ = errno;
+            break;
+        }
+    }
+    return got;
+}
+
 bool File::write(const void* data, size_t n) {
     return noted(f_ && (n == 0 || std::fwrite(data, 1, n, f_) == n));
 }

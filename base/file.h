@@ -38,6 +38,9 @@ public:
 
     // Returns the bytes really read: fewer at the end of the file or on an error.
     size_t read(void* out, size_t n);
+    // The same from `offset`, in one call to the system and without the stream's buffer, for
+    // readers that go from place to place; the position of read() is not used or moved.
+    size_t readAt(uint64_t offset, void* out, size_t n);
     // False unless all n bytes were handed to the file.
     bool write(const void* data, size_t n);
     bool seek(uint64_t offset);

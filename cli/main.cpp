@@ -1,9 +1,13 @@
 // kestrel-batch: the batch run from the command line, for scripts and headless machines.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <new>
 
+#include "base/failure.h"
+#include "base/file.h"
 #include "cli/options.h"
 #include "cli/terminal_windowing.h"
 #include "run/batch.h"
@@ -12,69 +16,116 @@
 
 namespace {
 
-bool LoadSettingsFile(const std::string& path, kestrel::Settings& into);
+bool LoadSettingsFile(const std::string& path, kestrel::Settings& into, std::string& reason);
+bool IsBinary(kestrel::File& file);
+int Run(const std::vector<std::string>& args);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace kestrel;
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // A reader of stderr that goes away (a closed pipe) must not end a run that is writing.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return Run(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::cerr << kestrel::kErrorCaption << ": Not enough memory\n";
+        return 1;
+    }
+}
+
+namespace {
+
+using namespace kestrel;
+
+// Help and version text, and whether it reached its reader (a full disk would drop it).
+int Print(const std::string& text) {
+    std::cout << text << std::flush;
+    if (std::cout) return 0;
+    std::cerr << "kestrel-batch: can't write to standard output\n";
+    return 1;
+}
+
+int Run(const std::vector<std::string>& args) {
     CommandLine cmd;
     std::string error;
     if (!ParseCommandLine(args, LoadSettingsFile, cmd, error)) {
         std::cerr << "kestrel-batch: " << error << "\nTry 'kestrel-batch --help'.\n";
         return 2;
     }
-    if (cmd.action == CommandLine::Action::Help) {
-        std::cout << UsageText();
-        return 0;
-    }
-    if (cmd.action == CommandLine::Action::Version) {
-        std::cout << "kestrel-batch " << KESTREL_VERSION << '\n';
-        return 0;
-    }
+    if (cmd.action == CommandLine::Action::Help) return Print(UsageText());
+    if (cmd.action == CommandLine::Action::Version)
+        return Print("kestrel-batch " KESTREL_VERSION "\n");
 
     // A file size limit must fail the write, which is reported and leaves a valid file, rather
     // than kill the process.
     std::signal(SIGXFSZ, SIG_IGN);
     TerminalWindowing::InstallInterruptHandler();
 
-    if (!cmd.saveSettingsFile.empty() && !SaveSettings(cmd.saveSettingsFile, cmd.settings)) {
-        std::cerr << "Error: Can't save settings to " << cmd.saveSettingsFile << '\n';
-        return 1;
+    const Settings& s = cmd.settings;
+    if (cmd.darkNamed && !s.SubDark && !s.Hot)
+        std::cerr << "Warning: --dark is not used without --subtract-dark or --hot-pixels\n";
+    if (!cmd.saveSettingsFile.empty()) {
+        // A bitmap or a video named by mistake must not get settings written into it.
+        File old;
+        const bool binary = old.open(cmd.saveSettingsFile, File::Mode::Read) && IsBinary(old);
+        if (binary || !SaveSettings(cmd.saveSettingsFile, s)) {
+            std::cerr << kErrorCaption << ": Can't save settings to " << cmd.saveSettingsFile
+                      << (binary ? ": it is not a settings file" : "") << '\n';
+            return 1;
+        }
     }
 
-    AppSettings() = cmd.settings;
+    AppSettings() = s;
     TerminalWindowing terminal(cmd.assumeYes, cmd.quiet);
     RunBatch(terminal);
 
     const RunSummary& run = LastRun();
+    const int signal = TerminalWindowing::Interrupted();
     if (!cmd.quiet && run.started) {
-        const char* how = TerminalWindowing::Interrupted() ? " (stopped)" : "";
+        const char* how = signal ? " (stopped)" : "";
         if (!run.outputComplete)
-            std::printf("No frame written%s\n", how);
+            std::printf(run.framesWritten ? "%s left as it was%s\n" : "No frame written to %s%s\n",
+                        s.OutputFile.c_str(), how);
         else
             std::printf("Wrote %d frame%s to %s in %.1f s%s\n", run.framesWritten,
-                        run.framesWritten == 1 ? "" : "s", cmd.settings.OutputFile.c_str(),
+                        run.framesWritten == 1 ? "" : "s", s.OutputFile.c_str(),
                         terminal.secondsElapsed(), how);
     }
-    if (int signal = TerminalWindowing::Interrupted()) return 128 + signal;
-    if (terminal.errorShown() || terminal.overwriteRefused()) return 1;
+    if (signal) return 128 + signal;
+    if (terminal.errorShown() || terminal.overwriteRefused() || run.refused) return 1;
+    if (run.started && run.framesWritten == 0) {
+        // Nothing was reported, yet nothing was done: a script must not take it for success.
+        std::cerr << kErrorCaption << ": " << s.InputFile << " holds no picture that can be read\n";
+        return 1;
+    }
+    if (run.inputEndedAt >= 0 && uint32_t(run.inputEndedAt) < run.announcedLength) {
+        std::cerr << "Warning: input ended at frame " << run.inputEndedAt << " of "
+                  << run.announcedLength << '\n';
+        return 3;
+    }
     return 0;
 }
 
-namespace {
-
 // A named settings file must exist: a script that misspells it should hear of it rather than
 // run with the defaults.
-bool LoadSettingsFile(const std::string& path, kestrel::Settings& into) {
+bool LoadSettingsFile(const std::string& path, Settings& into, std::string& reason) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    kestrel::LoadSettings(path, into);
+    const auto type = std::filesystem::status(path, ec).type();
+    if (type == std::filesystem::file_type::not_found) return Refuse(reason, SystemReason(ENOENT));
+    if (type != std::filesystem::file_type::regular)
+        return Refuse(reason, "it is not a regular file");
+    File file;
+    if (!file.open(path, File::Mode::Read)) return Refuse(reason, file.reason());
+    if (IsBinary(file)) return Refuse(reason, "it is not a settings file");
+    LoadSettings(path, into);
     return true;
+}
+
+// Settings files are text; bitmaps and videos have zero bytes in their first few kilobytes.
+bool IsBinary(File& file) {
+    char head[4096];
+    const size_t got = file.readAt(0, head, sizeof head);
+    return std::memchr(head, 0, got) != nullptr;
 }
 
 }  // namespace

@@ -66,10 +66,27 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
     };
     std::vector<Flag> flags;
 
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
+    std::vector<std::string> line = args;
+    for (size_t i = 0; i < line.size(); ++i) {
+        // Grouped short flags ("-qy") are taken one by one; a short option that takes a value
+        // takes the rest of the group ("-dfile.bmp").
+        if (line[i].size() > 2 && line[i][0] == '-' && line[i][1] != '-') {
+            const std::string group = line[i];
+            std::vector<std::string> pieces;
+            for (size_t k = 1; k < group.size(); ++k) {
+                pieces.push_back({'-', group[k]});
+                const Field* field = FieldOfOption(pieces.back());
+                if (field && !field->flag) {
+                    if (k + 1 < group.size()) pieces.push_back(group.substr(k + 1));
+                    break;
+                }
+            }
+            line.erase(line.begin() + long(i));
+            line.insert(line.begin() + long(i), pieces.begin(), pieces.end());
+        }
+        std::string arg = line[i];
         if (arg == "--") {
-            positional.insert(positional.end(), args.begin() + long(i) + 1, args.end());
+            positional.insert(positional.end(), line.begin() + long(i) + 1, line.end());
             break;
         }
         if (arg.size() < 2 || arg[0] != '-') {
@@ -88,15 +105,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
         if (field && arg[1] != '-') arg = field->option;
         if (arg == "-y") arg = "--yes";
         if (arg == "-q") arg = "--quiet";
+        if (arg == "-h") arg = "--help";
 
         bool takesValue =
             arg == "--settings" || arg == "--save-settings" || (field && !field->flag);
         if (takesValue && !hasInlineValue) {
-            if (i + 1 >= args.size()) {
+            if (i + 1 >= line.size()) {
                 error = arg + " needs a value";
                 return false;
             }
-            value = args[++i];
+            value = line[++i];
         } else if (!takesValue && hasInlineValue) {
             error = arg + " takes no value";
             return false;
@@ -120,14 +138,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
             out.saveSettingsFile = value;
         } else if (field) {
             flags.push_back({field, arg, value});
+            if (field->name == &Settings::DarkFrame) out.darkNamed = true;
         } else {
             error = "unknown option " + arg;
             return false;
         }
     }
 
-    if (!out.settingsFile.empty() && !loadSettings(out.settingsFile, out.settings)) {
-        error = "can't read settings file " + out.settingsFile;
+    if (std::string why;
+        !out.settingsFile.empty() && !loadSettings(out.settingsFile, out.settings, why)) {
+        error = "can't read settings file " + out.settingsFile + ": " + why;
         return false;
     }
 
@@ -158,8 +178,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
         out.settings.InputFile = positional[0];
         out.settings.OutputFile = positional[1];
     } else if (!(positional.empty() && !out.settingsFile.empty())) {
-        error = positional.size() < 2 ? "missing INPUT and OUTPUT file names"
-                                      : "too many file names";
+        error = positional.empty()       ? "missing INPUT and OUTPUT file names"
+                : positional.size() == 1 ? "missing OUTPUT file name after " + positional[0]
+                                         : "too many file names";
         return false;
     }
     return true;
@@ -183,12 +204,15 @@ std::string UsageText() {
            "      --save-settings FILE  write the settings this run used to FILE\n"
            "  -y, --yes              overwrite OUTPUT without asking\n"
            "  -q, --quiet            no progress display and no summary\n"
-           "      --help             show this help\n"
+           "  -h, --help             show this help\n"
            "      --version          show the version\n"
            "\n"
-           "Ctrl-C stops at the next frame and completes the output.\n"
-           "Exit status: 0 done, 1 an error was reported or overwriting was refused,\n"
-           "2 usage error, 130 stopped by Ctrl-C (128 + the signal for a kill or hang-up).\n";
+           "Ctrl-C stops at the next frame and completes the output; a third Ctrl-C ends\n"
+           "at once, leaving OUTPUT as it was.\n"
+           "Exit status: 0 done; 1 an error was reported, no frame was written or\n"
+           "overwriting was refused; 2 usage error; 3 the input ended before the length\n"
+           "its header announces; 130 stopped by Ctrl-C (128 + the signal for a kill or\n"
+           "hang-up).\n";
 }
 
 }  // namespace kestrel

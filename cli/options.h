@@ -14,14 +14,16 @@ struct CommandLine {
     Settings settings;           // the record the run uses, after every flag
     bool assumeYes = false;      // answer Yes to the overwrite question
     bool quiet = false;
+    bool darkNamed = false;        // --dark was on the line
     std::string settingsFile;      // read the record from here before the flags
     std::string saveSettingsFile;  // write the record the run used here
 };
 
 // Parses `args` (without the program name). On a usage error returns false with `error` set
 // to a one-line reason. The settings file, when named, is read by the caller through
-// `loadSettings` before the flags apply, so that flags override the file.
-using SettingsLoader = bool (*)(const std::string& path, Settings& into);
+// `loadSettings` before the flags apply, so that flags override the file; it gives the reason
+// when the file cannot be read.
+using SettingsLoader = bool (*)(const std::string& path, Settings& into, std::string& reason);
 bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadSettings,
                       CommandLine& out, std::string& error);
 

@@ -7,15 +7,24 @@
 
 #include <unistd.h>
 
+#include "base/replace_file.h"
+
 namespace kestrel {
 
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_signals = 0;
 
+// The first signal asks the run to stop; a second, often impatience while the output is being
+// completed, changes nothing; a third ends the program at once, without the temporary output.
 extern "C" void OnInterrupt(int signal) {
-    g_interrupted = signal;
-    std::signal(signal, SIG_DFL);
+    if (!g_interrupted) g_interrupted = signal;
+    g_signals = g_signals + 1;
+    if (g_signals >= 3) {
+        RemoveTemporaryFileAtExit();
+        _exit(128 + g_interrupted);
+    }
 }
 
 std::string Clock(double seconds) {
@@ -31,7 +40,19 @@ std::string Clock(double seconds) {
 }  // namespace
 
 void TerminalWindowing::InstallInterruptHandler() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnInterrupt);
+    constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction on{};
+    on.sa_handler = OnInterrupt;
+    // One at a time and in the order they came: the first one's number is the exit status.
+    sigemptyset(&on.sa_mask);
+    for (int signal : kSignals) sigaddset(&on.sa_mask, signal);
+    on.sa_flags = 0;  // no SA_RESTART: Ctrl-C at the question ends the wait for an answer
+    for (int signal : kSignals) {
+        // A signal ignored at start-up (nohup, a background job) stays ignored.
+        struct sigaction was;
+        if (sigaction(signal, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &on, nullptr);
+    }
 }
 int TerminalWindowing::Interrupted() { return int(g_interrupted); }
 
@@ -39,14 +60,16 @@ TerminalWindowing::TerminalWindowing(bool assumeYes, bool quiet)
     : assumeYes_(assumeYes), quiet_(quiet), progressOnTerminal_(!quiet && isatty(2)) {}
 
 Pressed TerminalWindowing::messageBox(const std::string& text, const std::string& caption,
-                                      Buttons buttons, Owner) {
+                                      Buttons buttons, Owner, const std::string& details) {
     if (buttons == Buttons::YesNo) {
         if (assumeYes_) return Pressed::Yes;
         if (isatty(0) && isatty(2)) {
             std::cerr << text << " [y/N] " << std::flush;
             std::string answer;
             std::getline(std::cin, answer);
-            if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes")
+            if (Interrupted()) std::cerr << '\n';  // an interrupted question is answered No
+            if (!Interrupted() &&
+                (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes"))
                 return Pressed::Yes;
         } else {
             std::cerr << caption << ": " << text << " No (use --yes to overwrite)\n";
@@ -55,7 +78,7 @@ Pressed TerminalWindowing::messageBox(const std::string& text, const std::string
         return Pressed::No;
     }
     if (progressOnTerminal_ && framesShown_ > 0) std::cerr << '\n';
-    std::cerr << caption << ": " << text << '\n';
+    std::cerr << caption << ": " << text << (details.empty() ? "" : ": " + details) << '\n';
     if (caption == kErrorCaption) errorShown_ = true;
     return Pressed::Ok;
 }

@@ -14,7 +14,7 @@ public:
     TerminalWindowing(bool assumeYes, bool quiet);
 
     Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                       Owner owner) override;
+                       Owner owner, const std::string& details) override;
     Pressed setupDialog() override { return Pressed::Ok; }  // the command line has set everything
     bool escapeDown() override;
     bool drainUntilCommand() override { return false; }
@@ -28,7 +28,7 @@ public:
     double secondsElapsed() const;
 
     // Makes Ctrl-C (and a polite kill or a closed terminal) ask the run to stop at the next
-    // frame; a second one ends the program at once.
+    // frame; a third one ends the program at once and removes the unfinished output.
     static void InstallInterruptHandler();
     // The signal that asked the run to stop, or 0.
     static int Interrupted();

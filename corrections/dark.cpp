@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kestrel {
@@ -89,6 +90,10 @@ void ApplyDarkFrame(Image& frame, Image& dark, const Settings& settings, Failure
     if (dark.width != frame.width || dark.height != frame.height ||
         dark.channels != frame.channels || !dark.consistent() || !frame.consistent()) {
         failure.message = kDarkSizeMismatch;
+        failure.file = settings.DarkFrame;
+        failure.reason = "the dark frame is " + std::to_string(dark.width) + "x" +
+                         std::to_string(dark.height) + ", the video's frames " +
+                         std::to_string(frame.width) + "x" + std::to_string(frame.height);
         ReleaseDark(dark);
         return;
     }

@@ -5,6 +5,12 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QSocketNotifier>
+
+#include <csignal>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "desktop/about_dialog.h"
 #include "desktop/preview.h"
@@ -32,6 +38,35 @@ MainWindow::MainWindow() : preview_(new PreviewWidget(this)) {
 
 MainWindow::~MainWindow() = default;
 
+namespace {
+
+// A signal handler may only write to a descriptor; the event loop reads the other end.
+int g_signalSockets[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalSockets[1], &byte, 1);
+}
+
+}  // namespace
+
+void MainWindow::closeOnTerminationSignals() {
+    if (g_signalSockets[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSockets) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalSockets[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalSockets[0], &byte, 1);
+        close();
+    });
+    struct sigaction on{};
+    on.sa_handler = OnTerminationSignal;
+    sigemptyset(&on.sa_mask);
+    on.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT}) sigaction(signal, &on, nullptr);
+}
+
 void MainWindow::startUp() {
     show();
     // The first paint needs the window on the screen; Setup opens over a black window.
@@ -44,7 +79,7 @@ void MainWindow::startUp() {
 void MainWindow::saveSettingsAtExit() {
     if (!SaveSettings())
         windowing_->messageBox("Can't save settings to " + SettingsFilePath(), kErrorCaption,
-                               Buttons::Ok, Owner::None);
+                               Buttons::Ok, Owner::None, {});
 }
 
 void MainWindow::command(int id) {

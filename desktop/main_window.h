@@ -38,6 +38,10 @@ public:
     // Takes one pending command; false when there is none.
     bool takePendingCommand();
 
+    // From now on SIGTERM and SIGINT close the window as the user would: a run stops at its next
+    // frame and completes its output, and the program ends.
+    void closeOnTerminationSignals();
+
     PreviewWidget& preview() { return *preview_; }
     QtWindowing& windowing() { return *windowing_; }
 

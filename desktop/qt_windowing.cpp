@@ -19,12 +19,12 @@ std::string ProgressTitle(int32_t position, uint32_t length) {
 }
 
 Pressed QtWindowing::messageBox(const std::string& text, const std::string& caption,
-                                Buttons buttons, Owner owner) {
+                                Buttons buttons, Owner owner, const std::string& details) {
     QMessageBox::Icon icon = buttons == Buttons::YesNo  ? QMessageBox::Question
                              : caption == kErrorCaption ? QMessageBox::Critical
                                                         : QMessageBox::Information;
     return ShowMessageBox(owner == Owner::MainWindow ? &window_ : nullptr, text, caption, buttons,
-                          icon);
+                          icon, details);
 }
 
 Pressed QtWindowing::setupDialog() {

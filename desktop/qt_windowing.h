@@ -14,7 +14,7 @@ public:
     explicit QtWindowing(MainWindow& window) : window_(window) {}
 
     Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                       Owner owner) override;
+                       Owner owner, const std::string& details) override;
     Pressed setupDialog() override;
     bool escapeDown() override;
     bool drainUntilCommand() override;

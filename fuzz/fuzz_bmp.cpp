@@ -12,10 +12,10 @@
 using namespace kestrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = fuzz::ScratchFile("dark.bmp");
-    fuzz::WriteScratch(path, data, size);
+    static fuzz::MemoryFile file;
+    file.assign(data, size);
     Settings s;
-    s.DarkFrame = path;
+    s.DarkFrame = file.path();
     s.SubDark = s.Hot = 1;
     for (uint8_t colour : {0, 1}) {
         s.Colour = colour;

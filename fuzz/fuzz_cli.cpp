@@ -12,7 +12,7 @@
 using namespace kestrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    auto load = [](const std::string& name, Settings& into) {
+    auto load = [](const std::string& name, Settings& into, std::string&) {
         into.InputFile = "in.avi", into.OutputFile = "out.avi", into.Border = 20;
         return name.size() % 2 == 0;
     };

@@ -1,5 +1,4 @@
-// What the fuzz targets share: a scratch file per process, and a windowing layer that shows
-// nothing, so that a run's messages go nowhere and no question waits for an answer.
+// What the fuzz targets share: a scratch file per process, and a file in memory.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "run/windowing.h"
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace kestrel::fuzz {
 
@@ -34,29 +34,30 @@ inline std::string ScratchFile(const char* name) {
     return dir.path + "/" + name;
 }
 
+// A file that lives in memory alone, named by a path that opens it ("/proc/self/fd/N"): each
+// input replaces its contents without a file on any disk.
+class MemoryFile {
+public:
+    MemoryFile() : fd_(memfd_create("kestrel-fuzz", MFD_CLOEXEC)) {
+        if (fd_ < 0) Fail();
+    }
+    ~MemoryFile() { close(fd_); }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+
+    void assign(const uint8_t* data, size_t size) {
+        if (ftruncate(fd_, 0) != 0 || (size && pwrite(fd_, data, size, 0) != ssize_t(size))) Fail();
+    }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_;
+};
+
 // Replaces the scratch file's contents with `data`.
 inline void WriteScratch(const std::string& path, const uint8_t* data, size_t size) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) Fail();
 }
-
-class SilentWindowing : public Windowing {
-public:
-    Pressed messageBox(const std::string&, const std::string&, Buttons buttons, Owner) override {
-        return buttons == Buttons::YesNo ? Pressed::Yes : Pressed::Ok;
-    }
-    Pressed setupDialog() override { return Pressed::Ok; }
-    bool escapeDown() override { return false; }
-    bool drainUntilCommand() override { return false; }
-    void clearPreview() override {}
-    void showFrame(const Image& frame, int32_t, uint32_t) override {
-        if (!frame.consistent()) Fail();
-        ++frames;
-    }
-    void beginWaitCursor() override {}
-    void endWaitCursor() override {}
-
-    int frames = 0;
-};
 
 }  // namespace kestrel::fuzz

@@ -74,7 +74,7 @@ void AviReader::close() {
 
 bool AviReader::readAt(uint64_t offset, void* out, size_t n) {
     if (offset > fileSize_ || n > fileSize_ - offset) return false;
-    return file_.seek(offset) && file_.read(out, n) == n;
+    return file_.readAt(offset, out, n) == n;
 }
 
 AviReadStatus AviReader::parse() {
@@ -322,13 +322,18 @@ bool AviReader::useIdx1(Span idx1, Span movi, uint64_t& resume) {
         if (header < movi.begin || header + 8 + e.size > movi.end) return false;
         withData.push_back(&e);
     }
-    if (!withData.empty()) {
-        for (const Entry* e : {withData[withData.size() / 2], withData.back()})
-            if (!chunkHeaderIs(base + e->offset, e->id, e->size)) return false;
-    }
+    // One damaged chunk is read as a dropped frame; an index with neither really there is not
+    // this file's.
+    if (!withData.empty() &&
+        std::ranges::none_of(
+            std::initializer_list<const Entry*>{withData[withData.size() / 2], withData.back()},
+            [&](const Entry* e) { return chunkHeaderIs(base + e->offset, e->id, e->size); }))
+        return false;
+    Order order;
     for (const Entry& e : entries) {
         // A dropped frame may be listed with no chunk behind it; its offset is not used.
         const uint64_t data = e.size ? base + e.offset + 8 : 0;
+        if (e.size && e.id != paletteId_ && listedAgain(data, order)) continue;
         addChunk(e.id, {data, e.size, e.flags});
         if (e.size) resume = std::max(resume, data + e.size);
     }
@@ -356,6 +361,7 @@ bool AviReader::useOpenDmlIndex(uint64_t& resume) {
 
     std::vector<uint8_t> block;
     uint64_t previousEnd = 0;
+    Order order;
     for (uint32_t i = 0; i < listed; ++i) {
         const uint64_t at = super.u64();
         super.u32();  // size
@@ -399,20 +405,19 @@ bool AviReader::useOpenDmlIndex(uint64_t& resume) {
                 continue;
             }
             sane = data >= 8 && data <= fileSize_ && chunkSize <= fileSize_ - data;
-            if (sane) {
+            if (sane && !listedAgain(data, order)) {
                 frames_.push_back({data, chunkSize, flags});
                 resume = std::max(resume, data + chunkSize);
             }
         }
-        // The first and last pictures of each standard index must really be there.
-        if (sane && frames_.size() > before) {
-            for (size_t k : {before, frames_.size() - 1}) {
-                const AviChunkRef& f = frames_[k];
-                if (f.size && !chunkHeaderIs(f.offset - 8, frameId_[0], f.size) &&
-                    !chunkHeaderIs(f.offset - 8, frameId_[1], f.size))
-                    sane = false;
-            }
-        }
+        // The first or the last picture of each standard index must really be there.
+        auto there = [&](size_t k) {
+            const AviChunkRef& f = frames_[k];
+            return !f.size || chunkHeaderIs(f.offset - 8, frameId_[0], f.size) ||
+                   chunkHeaderIs(f.offset - 8, frameId_[1], f.size);
+        };
+        if (sane && frames_.size() > before && !there(before) && !there(frames_.size() - 1))
+            sane = false;
         if (!sane) {
             frames_.resize(before);
             break;
@@ -490,16 +495,31 @@ void AviReader::addChunk(uint32_t id, const AviChunkRef& ref) {
         paletteChanges_.push_back({ref, frames_.size()});
 }
 
+bool AviReader::listedAgain(uint64_t data, Order& order) {
+    if (data > order.last) {
+        order.prior = order.last;
+        order.last = data;
+        return false;
+    }
+    // The last picture lies past this one: either this lists a chunk again, or the last entry
+    // was damaged and pointed too far, and it becomes a dropped frame.
+    if (data <= order.prior || frames_.empty() || !chunkDamaged(frames_.back())) return true;
+    frames_.back() = {0, 0, frames_.back().flags};
+    order.last = data;
+    return false;
+}
+
+bool AviReader::chunkDamaged(const AviChunkRef& ref) {
+    uint8_t h[8];
+    if (ref.offset < 8 || !readAt(ref.offset - 8, h, 8)) return false;  // gone, not damaged
+    const uint32_t id = Le32(h);
+    return Le32(h + 4) != ref.size || (id != frameId_[0] && id != frameId_[1] && id != paletteId_);
+}
+
 bool AviReader::readChunk(const AviChunkRef& ref, uint8_t* out, size_t n) {
     if (n > ref.size) return false;
     if (n == 0) return true;
-    // Only a sample of idx1 is checked at open: the header in front of the data must still be
-    // this stream's chunk of this size.
-    uint8_t h[8];
-    if (ref.offset < 8 || !readAt(ref.offset - 8, h, 8) || Le32(h + 4) != ref.size) return false;
-    const uint32_t id = Le32(h);
-    if (id != frameId_[0] && id != frameId_[1] && id != paletteId_) return false;
-    return readAt(ref.offset, out, n);
+    return ref.offset >= 8 && !chunkDamaged(ref) && readAt(ref.offset, out, n);
 }
 
 bool AviReader::readChunk(const AviChunkRef& ref, std::vector<uint8_t>& out) {

@@ -58,6 +58,8 @@ public:
     AviReadStatus open(const std::string& path);
     void close();
     bool isOpen() const { return file_.isOpen(); }
+    // The system's words for why the last open() found no file to read.
+    std::string openReason() const { return file_.reason(); }
 
     const AviMainHeader& mainHeader() const { return mainHeader_; }
     // strh and strn of the video stream, in the platform's 140-byte record.
@@ -75,8 +77,12 @@ public:
     const AviChunkRef& frame(size_t i) const { return frames_[i]; }
     const std::vector<AviPaletteChange>& paletteChanges() const { return paletteChanges_; }
 
-    // Reads the first `n` bytes (at most ref.size) of chunk `ref` to `out`. False when the file
-    // does not hold them all; `out` may then be partly written.
+    // True when the header in front of the chunk's data is there but is not this stream's
+    // chunk of this size: only a sample of an index is checked at open. False too when the
+    // file no longer holds the header (cut during the run); reading the chunk then fails.
+    bool chunkDamaged(const AviChunkRef& ref);
+    // Reads the first `n` bytes (at most ref.size) of chunk `ref` to `out`. False when the
+    // chunk is not intact or the file does not hold its bytes; `out` may then be partly written.
     bool readChunk(const AviChunkRef& ref, uint8_t* out, size_t n);
     // Reads the whole chunk, reusing the capacity of `out`.
     bool readChunk(const AviChunkRef& ref, std::vector<uint8_t>& out);
@@ -95,6 +101,13 @@ private:
     bool useOpenDmlIndex(uint64_t& resume);
     bool useIdx1(Span idx1, Span movi, uint64_t& resume);
     bool chunkHeaderIs(uint64_t headerOffset, uint32_t id, uint32_t size);
+    // Chunks follow one another in the file: an index entry at or before the last picture's
+    // lists a chunk again and is passed over, so that an index cannot make more pictures than
+    // the file holds. The data offsets of the last two pictures listed:
+    struct Order {
+        uint64_t prior = 0, last = 0;
+    };
+    bool listedAgain(uint64_t data, Order& order);
     uint64_t nextHeader(uint64_t dataEnd, uint32_t size, uint64_t end);
     void walkFrom(uint64_t resume);
     bool walkMovi(Span movi, int depth);

@@ -56,9 +56,10 @@ bool PictureBytes(const std::vector<uint8_t>& format, int32_t& width, int32_t& h
 AviWriter::~AviWriter() { abandon(); }
 
 AviWriteStatus AviWriter::create(const std::string& path, const AviStreamInfo& info,
-                                 const std::vector<uint8_t>& format, uint32_t chunkId) {
+                                 const std::vector<uint8_t>& format, uint32_t chunkId,
+                                 IfExists ifExists) {
     abandon();
-    if (!out_.open(path)) return refused(AviWriteStatus::CannotCreate, out_.reason());
+    if (!out_.open(path, ifExists)) return refused(AviWriteStatus::CannotCreate, out_.reason());
     info_ = info;
     format_ = format;
     chunkId_ = chunkId;
@@ -189,8 +190,8 @@ std::vector<uint8_t> AviWriter::headerBytes(bool finished) const {
     uint64_t firstEnd = firstClosed ? firstSegmentEnd_ : std::max<uint64_t>(end_, out.size());
     const uint64_t moviEnd = std::max<uint64_t>(movi + kListHeaderSize, firstEnd - idx1Bytes);
     firstEnd = std::max(firstEnd, moviEnd);
-    PatchU32(out, movi + 4, uint32_t(moviEnd - movi - kChunkHeaderSize));
-    PatchU32(out, 4, uint32_t(firstEnd - kChunkHeaderSize));
+    PatchU32(out, movi + 4, finished ? uint32_t(moviEnd - movi - kChunkHeaderSize) : 0);
+    PatchU32(out, 4, finished ? uint32_t(firstEnd - kChunkHeaderSize) : 0);
     return out;
 }
 

@@ -55,8 +55,13 @@ public:
     // when `format` describes no picture (width <= 0, height 0) or one frame of it would not
     // fit a RIFF segment, CannotWrite when the headers are refused;
     // after a failure nothing is left on disk. An unfinished earlier file is abandoned.
+    // `ifExists` says whether a file at `path` may be replaced (base/replace_file.h).
+    //
+    // From the first chunk on, the temporary file is an unfinished capture that readers take
+    // as far as it goes: its RIFF and movi sizes are 0 until finish().
     AviWriteStatus create(const std::string& path, const AviStreamInfo& info,
-                          const std::vector<uint8_t>& format, uint32_t chunkId);
+                          const std::vector<uint8_t>& format, uint32_t chunkId,
+                          IfExists ifExists = IfExists::Replace);
 
     // Appends one chunk. On CannotWrite or SizeLimit the chunk is not part of the file; every
     // chunk written before it still is, and finish() can still complete the file.
@@ -77,6 +82,8 @@ public:
 
     // From create() until finish() or abandon(), also after a write left the file broken.
     bool isOpen() const { return out_.isOpen(); }
+    // True while the file being written is to replace one that was at the target.
+    bool replacesAFile() const { return out_.replacesAFile(); }
     // Chunks in the file being written, or in the last one finished.
     uint32_t chunksWritten() const { return totalFrames_; }
 

@@ -25,7 +25,7 @@ Image g_dark{-1, -1, 1, {}};
 bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
                 std::vector<uint8_t>& block, std::string& reason) {
     File file;
-    if (!file.open(fileName, File::Mode::Read)) return Refuse(reason, "the file cannot be opened");
+    if (!file.open(fileName, File::Mode::Read)) return Refuse(reason, file.reason());
     const int64_t size = file.size();
     if (size < 0) return Refuse(reason, "the file's size cannot be told");
     const uint64_t fileSize = uint64_t(size);
@@ -90,6 +90,7 @@ bool LoadDarkFrame(const Settings& settings, Failure& failure) {
     if (!ReadBitmap(settings.DarkFrame, width, height, block, failure.reason) ||
         !Bgr24ToImage(block, width, height, settings.Colour ? 3 : 1, g_dark)) {
         failure.message = kCantOpenDarkFrame;
+        failure.file = settings.DarkFrame;
         if (failure.reason.empty()) failure.reason = "the file cannot be read";
         return false;
     }

@@ -23,6 +23,8 @@ enum class OutputState {
 };
 
 OutputState g_state = OutputState::NotCreated;
+bool g_replaceAllowed = false;
+std::string g_outputName;  // as the user gave it, for messages
 BitmapInfoHeader g_format;
 AviWriter g_writer;
 // Reused from frame to frame: a 1080p frame is 6 MB, and allocating it anew costs page faults
@@ -52,17 +54,22 @@ bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
     // Rows are stored bottom row first; a top-down header would describe another picture.
     if (header.biHeight < 0 || header.biSizeImage == 0) {
         failure.message = kCantSetFormat;
+        failure.file = settings.OutputFile;
         failure.reason = header.biHeight < 0 ? "its rows are stored top row first"
                                              : "the frame has no pixels or too many";
         return false;
     }
     std::vector<uint8_t> format;
     AppendBitmapInfoHeader(format, header);  // 40 bytes, no colour table
-    const AviWriteStatus status = g_writer.create(settings.OutputFile, info, format, kFcc00db);
+    const AviWriteStatus status =
+        g_writer.create(settings.OutputFile, info, format, kFcc00db,
+                        g_replaceAllowed ? IfExists::Replace : IfExists::Keep);
     if (status == AviWriteStatus::Ok) {
         g_format = header;
+        g_outputName = settings.OutputFile;
         return true;
     }
+    failure.file = settings.OutputFile;
     failure.message = status == AviWriteStatus::CannotCreate  ? kCantOpenOutput
                       : status == AviWriteStatus::CannotWrite ? kCantCreateStream
                                                               : kCantSetFormat;
@@ -71,6 +78,27 @@ bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings,
 }
 
 }  // namespace
+
+TargetState InspectOutput(const Settings& settings, Failure& failure) {
+    failure.clear();
+    std::string why;
+    TargetState state = InspectTarget(settings.OutputFile, why);
+    if (state == TargetState::File) {
+        // Checked before anything is written: the run would destroy what it reads.
+        if (IsSameFile(settings.OutputFile, settings.InputFile))
+            why = "it is the input file";
+        else if ((settings.SubDark || settings.Hot) &&
+                 IsSameFile(settings.OutputFile, settings.DarkFrame))
+            why = "it is the dark frame";
+        if (!why.empty()) state = TargetState::Refused;
+    }
+    if (state == TargetState::Refused) failure = {kCantOpenOutput, settings.OutputFile, why};
+    return state;
+}
+
+void AllowReplacingOutput(bool allowed) { g_replaceAllowed = allowed; }
+
+bool OutputReplacesAFile() { return g_writer.isOpen() && g_writer.replacesAFile(); }
 
 bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
     if (!frame.consistent()) return false;
@@ -122,8 +150,12 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
         why = g_writer.reason();  // a refused write, or after hundreds of GiB a full index
     }
     failure.message = kCantWriteOutput;
-    failure.reason = why;
-    // The frames before this one stay in the file; CloseVideo completes it.
+    failure.file = settings.OutputFile;
+    failure.reason = why + (g_writer.replacesAFile()
+                                ? "; the file that was there is kept and the new one removed"
+                                : "");
+    // The frames before this one stay in the file; CloseVideo completes it unless it would
+    // replace a whole earlier output.
     g_state = OutputState::Failed;
     return false;
 }
@@ -135,16 +167,25 @@ bool CloseVideo(Failure& failure) {
     bool ok = true;
     // An output whose first frame could not be stored holds nothing worth an existing file.
     if (g_writer.isOpen() && g_writer.chunksWritten() == 0) g_writer.abandon();
+    if (g_writer.isOpen() && g_state == OutputState::Failed && g_writer.replacesAFile())
+        g_writer.abandon();
     if (g_writer.isOpen() && g_writer.finish() != AviWriteStatus::Ok) {
         failure.message = kCantWriteOutput;
+        failure.file = g_outputName;
         failure.reason = g_writer.reason();
         ok = false;
     }
+    AbandonVideo();
+    return ok;
+}
+
+void AbandonVideo() {
+    CloseInputVideo();
     // A writer that lost its file after a refused write still has a temporary file to remove.
     g_writer.abandon();
     g_state = OutputState::NotCreated;
+    g_replaceAllowed = false;
     std::vector<uint8_t>().swap(g_frameData);
-    return ok;
 }
 
 }  // namespace kestrel

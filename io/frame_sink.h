@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "io/avi_format.h"
 #include "base/failure.h"
 #include "base/image.h"
+#include "base/replace_file.h"
+#include "io/avi_format.h"
 #include "settings/settings.h"
 
 namespace kestrel {
@@ -18,6 +19,18 @@ namespace kestrel {
 // when it is large enough already. False, `data` untouched, for an inconsistent frame or one
 // too large for a 32-bit chunk.
 bool PackFrameData(const Image& frame, std::vector<uint8_t>& data);
+
+// What is at the output name before a run: Absent, File (which the user must agree to replace)
+// or Refused, with `failure` set, for anything that must never be replaced: not a regular file,
+// a file the user may not read or write, the input itself or the dark frame the run uses.
+TargetState InspectOutput(const Settings& settings, Failure& failure);
+
+// Whether the run's output may replace a file at its name: yes once the user agreed, no when
+// nothing was there to ask about. Holds until CloseVideo.
+void AllowReplacingOutput(bool allowed);
+
+// True while the output being written is to replace a file that was at its name.
+bool OutputReplacesAFile();
 
 // Appends `frame` (its own width, height and channel count) to the output, creating the output
 // at the run's first frame. False when no input is open (no message) or when the output cannot
@@ -29,7 +42,12 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure);
 void SetOutputSegmentLimitForTesting(uint64_t bytes);
 
 // Ends the run on the video side: releases the input, completes the output and puts it in
-// place under its name. False with `failure` set when the output could not be completed.
+// place under its name. False with `failure` set when the output could not be completed. After
+// a failed write, a file that was at the name stays and the partial output is removed; with
+// nothing there, the frames written before the failure take the name.
 bool CloseVideo(Failure& failure);
+
+// Ends the run without an output: the input released, the partial output removed.
+void AbandonVideo();
 
 }  // namespace kestrel

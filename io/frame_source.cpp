@@ -32,7 +32,7 @@ std::vector<uint8_t> g_decodedFrame;
 const char* ReadReason(AviReadStatus status) {
     switch (status) {
         case AviReadStatus::Ok: break;
-        case AviReadStatus::CannotOpen: return "the file cannot be opened";
+        case AviReadStatus::CannotOpen: break;  // the system's reason
         case AviReadStatus::NotAvi: return "not an AVI file";
         case AviReadStatus::NoVideoStream: return "no video stream";
         case AviReadStatus::BadFormat: return "the video stream's header or format is missing";
@@ -50,7 +50,8 @@ bool DecodeWithFfmpeg() {
             continue;
         }
         const AviChunkRef& ref = g_reader.frame(g_nextChunk++);
-        if (ref.size == 0) {
+        // A damaged chunk counts as a dropped frame, so the frames after it are still read.
+        if (ref.size == 0 || g_reader.chunkDamaged(ref)) {
             g_ffmpeg.dropFrame();
             continue;
         }
@@ -80,7 +81,9 @@ bool DecodePosition(size_t position) {
             g_decoder.applyPaletteChange(g_paletteChange.data(), g_paletteChange.size());
     }
     const AviChunkRef& ref = g_reader.frame(position);
-    const size_t wanted = g_decoder.prepare(ref.size);
+    // A damaged chunk (its header no longer what the index says) repeats the previous picture,
+    // as a dropped frame does, and the input goes on at the next one.
+    const size_t wanted = g_decoder.prepare(g_reader.chunkDamaged(ref) ? 0 : ref.size);
     const bool arrived = wanted == 0 || g_reader.readChunk(ref, g_decoder.target(), wanted);
     return g_decoder.finish(arrived);
 }
@@ -123,11 +126,13 @@ bool OpenInputVideo(const Settings& settings, Failure& failure) {
             ok = g_useFfmpeg = g_ffmpeg.open(strf, failure.reason);
         }
     } else {
-        failure.reason = ReadReason(status);
+        failure.reason =
+            status == AviReadStatus::CannotOpen ? g_reader.openReason() : ReadReason(status);
     }
     if (!ok) {
         CloseInputVideo();
         failure.message = kCantOpenInput;
+        failure.file = settings.InputFile;
         return false;
     }
     failure.reason.clear();

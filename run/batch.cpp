@@ -1,6 +1,6 @@
 #include "run/batch.h"
 
-#include <cstdio>
+#include <new>
 
 #include "corrections/dark.h"
 #include "corrections/gradient.h"
@@ -19,14 +19,71 @@ RunSummary g_lastRun;
 
 // Failures found below the run carry their words; they are shown at once, with no owner.
 void ShowFailure(Windowing& w, const Failure& failure) {
-    if (failure) w.messageBox(failure.message, kErrorCaption, Buttons::Ok, Owner::None);
+    if (failure)
+        w.messageBox(failure.message, kErrorCaption, Buttons::Ok, Owner::None, failure.details());
 }
 
-bool FileOpensForReading(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
+// The run after the question: dark frame, then every frame until the input ends, Escape is down
+// or the output fails. `waiting` tells the caller that the wait cursor is up.
+void ProcessFrames(Windowing& w, const Settings& settings, bool replaceAgreed, bool& waiting) {
+    Failure failure;
+    const bool useDark = settings.SubDark || settings.Hot;
+    if (useDark && !LoadDarkFrame(settings, failure)) {
+        ShowFailure(w, failure);
+        return;
+    }
+
+    w.beginWaitCursor();
+    waiting = true;
+    g_busy = 1;
+    g_lastRun.started = true;
+    AllowReplacingOutput(replaceAgreed);
+
+    int32_t more = ReadNextFrame(settings, failure);
+    ShowFailure(w, failure);
+    bool inputEnded = !more;
+    while (more) {
+        // A frame read while Escape is down is dropped: neither corrected, shown nor written.
+        if (w.escapeDown()) break;
+        while (w.drainUntilCommand())
+            w.messageBox("Press ESC to stop processing", "Info", Buttons::Ok, Owner::MainWindow,
+                         {});
+
+        Image& frame = ImageBuffer();
+        if (useDark) {
+            failure.clear();
+            ApplyDarkFrame(frame, DarkImage(), settings, failure);
+            ShowFailure(w, failure);
+        }
+        if (settings.Vert) CorrectVerticalGradient(frame, settings);
+        if (settings.Horiz) CorrectHorizontalGradient(frame, settings);
+        if (settings.Stretch) StretchHistogram(frame, settings);
+
+        w.showFrame(frame, ReadPosition(), InputStreamInfo().dwLength);
+
+        failure.clear();
+        if (!WriteFrame(frame, settings, failure)) {
+            ShowFailure(w, failure);
+            g_lastRun.writeFailed = true;
+            break;
+        }
+        ++g_lastRun.framesWritten;
+        more = ReadNextFrame(settings, failure);
+        ShowFailure(w, failure);
+        inputEnded = !more && !failure;
+    }
+    if (inputEnded && ReadPosition() >= 0) {
+        g_lastRun.inputEndedAt = ReadPosition();
+        g_lastRun.announcedLength = InputStreamInfo().dwLength;
+    }
+
+    failure.clear();
+    // After a failed write, a file that was there is kept rather than replaced by a part.
+    const bool kept = g_lastRun.writeFailed && OutputReplacesAFile();
+    if (CloseVideo(failure))
+        g_lastRun.outputComplete = g_lastRun.framesWritten > 0 && !kept;
+    else
+        ShowFailure(w, failure);
 }
 
 }  // namespace
@@ -45,62 +102,34 @@ void RunBatch(Windowing& w) {
     g_lastRun = RunSummary{};
     if (w.setupDialog() != Pressed::Ok) return;
 
-    // The file is only asked about here; it is replaced when the first frame is written.
-    if (FileOpensForReading(settings.OutputFile) &&
-        w.messageBox(OverwriteQuestion(settings.OutputFile), "Confirm Overwrite", Buttons::YesNo,
-                     Owner::MainWindow) != Pressed::Yes)
+    // The output name is looked at, never opened (a FIFO would block). Only a file the user may
+    // replace is asked about; anything else ends the command before any frame.
+    Failure failure;
+    const TargetState output = InspectOutput(settings, failure);
+    if (output == TargetState::Refused) {
+        ShowFailure(w, failure);
+        g_lastRun.refused = true;
         return;
+    }
+    if (output == TargetState::File &&
+        w.messageBox(OverwriteQuestion(settings.OutputFile), "Confirm Overwrite", Buttons::YesNo,
+                     Owner::MainWindow, {}) != Pressed::Yes) {
+        g_lastRun.refused = true;
+        return;
+    }
 
     w.clearPreview();
 
-    Failure failure;
-    const bool useDark = settings.SubDark || settings.Hot;
-    if (useDark && !LoadDarkFrame(settings, failure)) {
-        ShowFailure(w, failure);
-        return;
+    bool waiting = false;
+    try {
+        ProcessFrames(w, settings, output == TargetState::File, waiting);
+    } catch (const std::bad_alloc&) {
+        // Nothing of a run that ran out of memory is kept: the old output stays as it was.
+        AbandonVideo();
+        g_lastRun.outputComplete = false;
+        ShowFailure(w, {"Not enough memory", "", ""});
     }
-
-    w.beginWaitCursor();
-    g_busy = 1;
-    g_lastRun.started = true;
-
-    int32_t more = ReadNextFrame(settings, failure);
-    ShowFailure(w, failure);
-    while (more) {
-        // A frame read while Escape is down is dropped: neither corrected, shown nor written.
-        if (w.escapeDown()) break;
-        while (w.drainUntilCommand())
-            w.messageBox("Press ESC to stop processing", "Info", Buttons::Ok, Owner::MainWindow);
-
-        Image& frame = ImageBuffer();
-        if (useDark) {
-            failure.clear();
-            ApplyDarkFrame(frame, DarkImage(), settings, failure);
-            ShowFailure(w, failure);
-        }
-        if (settings.Vert) CorrectVerticalGradient(frame, settings);
-        if (settings.Horiz) CorrectHorizontalGradient(frame, settings);
-        if (settings.Stretch) StretchHistogram(frame, settings);
-
-        w.showFrame(frame, ReadPosition(), InputStreamInfo().dwLength);
-
-        failure.clear();
-        if (!WriteFrame(frame, settings, failure)) {
-            ShowFailure(w, failure);
-            break;
-        }
-        ++g_lastRun.framesWritten;
-        failure.clear();
-        more = ReadNextFrame(settings, failure);
-        ShowFailure(w, failure);
-    }
-
-    failure.clear();
-    if (CloseVideo(failure))
-        g_lastRun.outputComplete = g_lastRun.framesWritten > 0;
-    else
-        ShowFailure(w, failure);
-    w.endWaitCursor();
+    if (waiting) w.endWaitCursor();
     g_busy = 0;
 }
 

@@ -14,9 +14,15 @@ int32_t Busy();
 
 // What the last run did, for front ends that report it.
 struct RunSummary {
-    bool started = false;       // the frame loop was reached
+    bool refused = false;  // the output name was refused, or overwriting it
+    bool started = false;  // the frame loop was reached
     int32_t framesWritten = 0;
+    bool writeFailed = false;     // the output refused a frame
     bool outputComplete = false;  // the output holds those frames under its name
+    // Where the input ended, when it ended by itself rather than by Escape or a failure: the
+    // position that had no picture, and the length the input's header announced.
+    int32_t inputEndedAt = -1;
+    uint32_t announcedLength = 0;
 };
 const RunSummary& LastRun();
 

@@ -22,9 +22,11 @@ class Windowing {
 public:
     virtual ~Windowing() = default;
 
-    // Modal: returns the button pressed (Ok, Yes or No) once the box is closed.
+    // Modal: returns the button pressed (Ok, Yes or No) once the box is closed. `details` go
+    // beneath the text: the file and the reason of a failure ("in.avi: No such file or
+    // directory"), or nothing.
     virtual Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                               Owner owner) = 0;
+                               Owner owner, const std::string& details) = 0;
 
     // The modal Setup dialog; Ok when the user pressed OK, after it stored the names and
     // switches into the settings. Any other result means cancel.

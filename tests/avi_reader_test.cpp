@@ -104,15 +104,19 @@ TEST(AviReader, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
         AviIndexSource source;
         size_t frames;
         size_t cutBy = 0;
-        size_t unreadable = SIZE_MAX;  // a picture whose read is refused
+        size_t unreadable = SIZE_MAX;  // a picture whose read is refused (a damaged chunk)
+        size_t dropped = SIZE_MAX;     // a picture read as a dropped frame
     } cases[] = {
         {"idx1, no pad bytes", I, {}, Idx1Relative, 3},
         {"idx1 of file offsets", J, {}, Idx1Absolute, 3},
         // The chunks after those an index lists are walked, as a capture cut short leaves them.
         {"idx1 of the first two pictures", I, {{I.built.idx1Offset + 4, 32}}, Idx1Relative, 3},
         {"idx1: first offset points at nothing", I, {{e + 8, 1000}}, MoviWalk, 3},
-        {"idx1: last offset points elsewhere", I, {{e + 40, 4}}, MoviWalk, 3},
-        {"idx1: middle size wrong", I, {{e + 28, 4}}, MoviWalk, 3},
+        // One damaged entry: its chunk is refused, and read as a dropped frame; an entry that
+        // lists a chunk again is passed over.
+        {"idx1: last offset points at the first chunk", I, {{e + 40, 4}}, Idx1Relative, 3},
+        {"idx1: middle size wrong", I, {{e + 28, 4}}, Idx1Relative, 3, 0, 1},
+        {"idx1: middle and last sizes wrong", I, {{e + 28, 4}, {e + 44, 9}}, MoviWalk, 3},
         {"idx1: ids of another stream", I, {{e, k01db}, {e + 16, k01db}, {e + 32, k01db}},
          MoviWalk, 3},
         // The middle entry names a chunk of the stream outside movi: before it, a JUNK chunk
@@ -123,7 +127,7 @@ TEST(AviReader, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
         {"idx1: chunk after movi", I, {{e + 20, 3}, {e + 24, itself}}, MoviWalk, 3},
         {"idx1: an unchecked entry names a larger chunk", F,
          {{F.built.idx1Offset + 8 + 24, uint32_t(F.built.chunkOffsets[3] - F.built.moviFourcc)}},
-         Idx1Relative, 5, 0, 1},
+         Idx1Relative, 5, 0, SIZE_MAX, 1},
         {"idx1: dropped frames", D, {{D.built.idx1Offset + 32, 0}}, Idx1Relative, 5},
         {"ix00: dropped frames", DD, {}, OpenDml, 5},
         {"video after audio", A, {}, Idx1Relative, 2},
@@ -144,8 +148,8 @@ TEST(AviReader, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
         {"ix00, palette changes, walked", PW, {}, MoviWalk, 8},
         {"indx of chunks", O, {{super, 4 | uint32_t(kAviIndexOfChunks) << 24}}, Idx1Relative, 8},
         {"another stream's ix00", O, {{ix, FourCC("ix01")}}, Idx1Relative, 8},
-        {"ix00 entry at the wrong place", O, {{ixEntry, 3}}, Idx1Relative, 8},
-        {"ix00 entry of the wrong size", O, {{ixEntry + 4, 6}}, Idx1Relative, 8},
+        {"ix00 entry at the wrong place", O, {{ixEntry, 3}}, OpenDml, 8, 0, 0},
+        {"ix00 entry of the wrong size", O, {{ixEntry + 4, 6}}, OpenDml, 8, 0, 0},
         {"ix00 base past the file", O, {{ix + 24, 0x7FFFFFFF}}, Idx1Relative, 8},
         // Only the first segment's standard index listed: the rest is walked.
         {"indx of the first segment only", O, {{super + 4, 1}}, OpenDml, 8},
@@ -182,7 +186,8 @@ TEST(AviReader, EveryIndexAndLayoutAndWhatLiesIsReadForWhatIsReallyThere) {
             got[i].resize(i == c.unreadable ? 0 : ref.size);
         }
         want.resize(c.frames);
-        if (c.unreadable < c.frames) want[c.unreadable].clear();
+        for (size_t i : {c.unreadable, c.dropped})
+            if (i < c.frames) want[i].clear();
         EXPECT_EQ(got, want);
         if (c.source == None) continue;
         const TestStream& video = c.f.avi.streams.back();

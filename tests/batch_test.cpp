@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <functional>
 
+#include <sys/stat.h>
+
 #include "corrections/dark.h"
 #include "corrections/gradient.h"
 #include "corrections/stretch.h"
@@ -65,11 +67,16 @@ TEST_F(BatchRun, WhatTheUserSeesAndWhatIsLeftOnDisk) {
     const std::string confirm = "box Confirm Overwrite: " + OverwriteQuestion(out()) + " [main]";
     const std::string info = "box Info: Press ESC to stop processing [main]";
     const std::vector<uint8_t> old = {4, 2};
+    // A failure's box, with the file and the reason beneath it.
+    auto error = [&](const std::string& text, const std::string& file, const std::string& why) {
+        return "box Error: " + text + " [none] (" + dir.file(file) + ": " + why + ")";
+    };
+    const std::string cantOpen = "Can't open AVI output file";
     struct Case {
         const char* what;
         std::function<void()> arrange;
         Log log;
-        int written;  // frames in the output; -1: none made, and an old file kept as it was
+        int written;  // frames in the output; -1: none made, and what was there kept as it was
     };
     const Case cases[] = {
         {"every frame", [] {}, RunLog({"setup", "clear", "wait"}, 4), kFrames},
@@ -82,11 +89,24 @@ TEST_F(BatchRun, WhatTheUserSeesAndWhatIsLeftOnDisk) {
         {"Escape at the third frame", [&] { w.escapeAtCheck = 2; },
          RunLog({"setup", "clear", "wait"}, 2), 2},
         {"a missing input", [&] { s().InputFile = dir.file("missing.avi"); },
-         {"setup", "clear", "wait", "box Error: Can't open AVI input file [none]", "arrow"}, -1},
-        {"an output that cannot be made", [&] { s().OutputFile = dir.file("no/dir/out.avi"); },
-         {"setup", "clear", "wait", "show 0", "box Error: Can't open AVI output file [none]",
-          "arrow"},
+         {"setup", "clear", "wait",
+          error("Can't open AVI input file", "missing.avi", "No such file or directory"), "arrow"},
          -1},
+        // What must never be replaced is refused before any frame, without a question.
+        {"an output in a missing folder", [&] { s().OutputFile = dir.file("no/out.avi"); },
+         {"setup", error(cantOpen, "no/out.avi", "No such file or directory")}, -1},
+        {"a folder", [&] { s().OutputFile = dir.path() + "/."; },
+         {"setup", error(cantOpen, ".", "it is a folder")}, -1},
+        {"a FIFO", [&] { mkfifo(out().c_str(), 0600); },
+         {"setup", error(cantOpen, "out.avi", "it is a FIFO")}, -1},
+        {"the input by another name", [&] { s().OutputFile = dir.file("./in.avi"); },
+         {"setup", error(cantOpen, "./in.avi", "it is the input file")}, -1},
+        {"the dark frame, through a link",
+         [&] {
+             std::filesystem::create_symlink(s().DarkFrame, out());
+             WriteFileBytes(s().DarkFrame, test::BuildBmp(test::Bmp(kW, kH).Fill(0))), s().Hot = 1;
+         },
+         {"setup", error(cantOpen, "out.avi", "it is the dark frame")}, -1},
         {"commands during the run, each answered once", [&] { w.commands = {false, true, true}; },
          RunLog({"setup", "clear", "wait", "show 0", info, info, "show 1", "show 2", "show 3"}, 0),
          kFrames},
@@ -95,20 +115,23 @@ TEST_F(BatchRun, WhatTheUserSeesAndWhatIsLeftOnDisk) {
          RunLog({"setup", "clear", "wait"}, 4), kFrames},
         {"an unreadable dark frame starts no run",
          [&] { test::WriteFileText(s().DarkFrame, "not a bitmap"), s().Hot = 1; },
-         {"setup", "clear", "box Error: Can't open dark frame [none]"}, -1},
+         {"setup", "clear", error("Can't open dark frame", "dark.bmp", "not a bitmap file")}, -1},
         {"a dark frame of another size is told once, the chain goes on",
          [&] {
              WriteFileBytes(s().DarkFrame, test::BuildBmp(test::Bmp(kW, 2 * kH).Fill(0)));
              s().SubDark = s().Hot = 1;
          },
          RunLog({"setup", "clear", "wait",
-                 "box Error: Darkframe must be same size as image! [none]"},
+                 error("Darkframe must be same size as image!", "dark.bmp",
+                       "the dark frame is 40x72, the video's frames 40x36")},
                 4),
          kFrames},
     };
     for (const Case& c : cases) {
         Reset();
         c.arrange();
+        const bool file = std::filesystem::is_regular_file(out());
+        const std::vector<uint8_t> before = file ? ReadFileBytes(out()) : old;
         RunBatch(w);
         EXPECT_EQ(w.log, c.log) << c.what;
         EXPECT_EQ(Busy(), 0);
@@ -117,9 +140,27 @@ TEST_F(BatchRun, WhatTheUserSeesAndWhatIsLeftOnDisk) {
         EXPECT_EQ(LastRun().outputComplete, c.written > 0) << c.what;
         if (c.written >= 0) {
             EXPECT_EQ(ReadAllFrames(out()).size(), size_t(c.written)) << c.what;
-        } else if (std::filesystem::exists(out())) {
-            EXPECT_EQ(ReadFileBytes(out()), old) << c.what;
+        } else if (file) {
+            EXPECT_EQ(ReadFileBytes(out()), before) << c.what;
         }
+    }
+    // A file that appears at the name during the run, where there was none to ask about, stays:
+    // before the output is made, nothing is written; after, the run's output is kept beside it
+    // under the temporary name the message gives.
+    for (size_t shown : {1, 2}) {
+        Reset();
+        w.onShow = [&] { w.shown.size() == shown && WriteFileBytes(out(), old); };
+        RunBatch(w);
+        EXPECT_EQ(ReadFileBytes(out()), old);
+        const std::vector<std::string> names = dir.names();
+        ASSERT_EQ(names.size(), shown + 1);
+        EXPECT_EQ(w.log.end()[-2],
+                  shown == 1 ? error(cantOpen, "out.avi",
+                                     "a file appeared at the name after the run began")
+                             : error("Can't write AVI output file", "out.avi",
+                                     "a file appeared at the name during the run; the new one "
+                                     "is " + dir.file(names[0])));
+        EXPECT_TRUE(shown == 1 || ReadAllFrames(dir.file(names[0])).size() == size_t(kFrames));
     }
     // A name near the system's limit is written; a second run asks about it, the name whole,
     // before it writes it afresh.
@@ -173,25 +214,29 @@ TEST_F(BatchRun, ShownAndWrittenFramesAreTheCorrectedOnes) {
     }
 }
 
-// A full disk, as a file size limit, at the last frame: told once, the frames before it stay in
-// a valid file, and no temporary file is left.
-TEST_F(BatchRun, AFailedWriteKeepsWhatWasWritten) {
+// A full disk, as a file size limit, at the last frame: told once, with no temporary file left.
+// A whole earlier output stays as it was; with none there, the frames before it take the name.
+TEST_F(BatchRun, AFailedWriteNeverReplacesAWholeOutput) {
     RunBatch(w);
-    test::AviLayout avi;
-    ASSERT_TRUE(test::ReadAviFile(out(), avi));
+    const std::vector<uint8_t> whole = ReadFileBytes(out());
     // Room for the headers written at the end, not for the last frame's chunk and index entry.
-    const uint64_t limit = avi.bytes.size() - (8 + 3 * 12 * kH) - 16 + 40;
-    const auto child = [] {
-        ScriptedWindowing win;
-        RunBatch(win);
-        const std::string told = "box Error: Can't write AVI output file [none]";
-        return std::count(win.log.begin(), win.log.end(), told) == 1 ? LastRun().framesWritten
-                                                                     : 100;
-    };
-    ASSERT_EQ(test::ExitCodeUnderFileSizeLimit(limit, child), kFrames - 1);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
-    ASSERT_TRUE(test::ReadAviFile(out(), avi));
-    EXPECT_EQ(ReadAllFrames(out()).size(), size_t(kFrames - 1));
+    const uint64_t limit = whole.size() - (8 + 3 * 12 * kH) - 16 + 40;
+    for (const char* kept : {"; the file that was there is kept and the new one removed", ""}) {
+        if (!*kept) std::filesystem::remove(out());
+        const auto child = [&] {
+            ScriptedWindowing win;
+            RunBatch(win);
+            const std::string told = "box Error: Can't write AVI output file [none] (" + out() +
+                                     ": File too large" + kept + ")";
+            return std::count(win.log.begin(), win.log.end(), told) == 1
+                       ? LastRun().framesWritten + (LastRun().outputComplete ? 10 : 0)
+                       : 100;
+        };
+        EXPECT_EQ(test::ExitCodeUnderFileSizeLimit(limit, child), kFrames - 1 + (*kept ? 0 : 10));
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+        EXPECT_TRUE(!*kept || ReadFileBytes(out()) == whole);
+        EXPECT_EQ(ReadAllFrames(out()).size(), size_t(*kept ? kFrames : kFrames - 1));
+    }
 }
 
 }  // namespace

@@ -1,6 +1,12 @@
 // kestrel-batch: its command line, and the program as a script sees it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include "cli/options.h"
 #include "settings/fields.h"
 #include "support/files.h"
@@ -14,7 +20,8 @@ namespace {
 // Why ParseCommandLine refuses `args`, or what it makes of them. The settings file of names and
 // Border 42 is there only as "saved.ini".
 std::string Parse(const std::vector<std::string>& args, CommandLine& cmd) {
-    auto load = [](const std::string& path, Settings& s) {
+    auto load = [](const std::string& path, Settings& s, std::string& why) {
+        why = "No such file or directory";
         s.InputFile = "in.avi", s.OutputFile = "out.avi", s.Border = 42;
         return path == "saved.ini";
     };
@@ -30,7 +37,8 @@ TEST(CommandLine, WhatALineMeansOrWhyItIsRefused) {
     const std::string x259(259, 'x'), x260(260, 'x'), n = " takes a whole number from ";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "missing INPUT and OUTPUT file names"}, {{"a", "b", "c"}, "too many file names"},
-        {{"-d=x", "a", "b"}, "unknown option -d=x"}, {{"-d"}, "--dark needs a value"},
+        {{"-qy", "-d=x", "a"}, "missing OUTPUT file name after a"},
+        {{"-qyd", "d", "a", "b"}, "-y -q a b 15"}, {{"-d"}, "--dark needs a value"},
         {{"--color=1", "a", "b"}, "--color takes no value"},
         {{"--hot-threshold=12abc", "a", "b"}, "--hot-threshold" + n + "0 to 255, not '12abc'"},
         {{"--grad-smooth=", "a", "b"}, "--grad-smooth" + n + "0 to 50, not ''"},
@@ -58,14 +66,14 @@ TEST(CommandLine, WhatALineMeansOrWhyItIsRefused) {
     }
 }
 
-TEST(KestrelBatch, ExitStatusesMessagesSavedSettingsAndStops) {
+TEST(KestrelBatch, MessagesHelpAndSavedSettings) {
     TempDir dir;
     ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 8, 6, 3));
     ASSERT_TRUE(WriteFileBytes(dir.file("out.avi"), {7}));
     const std::string cd = "cd " + ShellQuote(dir.path()) + "; ",
                       batch = ShellQuote(KESTREL_BATCH_PATH) + " ";
     const std::tuple<const char*, int, const char*> cases[] = {
-        {"--settings none.ini", 2, "kestrel-batch: can't read settings file none.ini\nTry 'kes"},
+        {"--settings none.ini", 2, "settings file none.ini: No such file or directory\nTry"},
         {"--version --bogus", 0, "kestrel-batch " KESTREL_VERSION "\n"},
         {"--help --bogus", 0, "Usage: kestrel-batch [options] INPUT OUTPUT\n"},
         // The descriptions line up after the longest option, in the lines' own order.
@@ -91,23 +99,135 @@ TEST(KestrelBatch, ExitStatusesMessagesSavedSettingsAndStops) {
     }
     EXPECT_EQ(ReadFileBytes(dir.file("a.avi")), ReadFileBytes(dir.file("b.avi")));
 
-    // Ctrl-C, or a kill, stops the run at a frame boundary: the output is complete, and the exit
-    // status is 128 + the signal.
-    ASSERT_TRUE(WriteTestVideo(dir.file("long.avi"), 160, 120, 3000));
-    for (auto [signal, status] : {std::pair{"INT", "130\n"}, {"TERM", "143\n"}}) {
-        // The output is built under a temporary name beside it: once that exists, frames flow.
-        const CommandResult r = RunCommand(
-            cd + batch + "-q -y long.avi stopped.avi & n=0; until [ $n = 2000 ] || ls -A | " +
-            "grep -q 'tmp$'; do sleep 0.01; n=$((n+1)); done; kill -" + signal +
-            " $!; wait $!; echo $?");
-        EXPECT_EQ(r.output, status) << signal;
-        AviLayout layout;
-        EXPECT_TRUE(ReadAviFile(dir.file("stopped.avi"), layout));
-        EXPECT_EQ(layout.frames.size(), CountFrames(dir.file("stopped.avi")));
-        EXPECT_TRUE(layout.frames.size() > 0 && layout.frames.size() < 3000) << signal;
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"a.avi", "b.avi", "in.avi", "out.avi", "s.ini"}));
+}
+
+// What is at the output name decides before any frame: only a regular file that the user may
+// read and write is ever replaced, and only with their Yes. Run as an ordinary user, as root
+// may read and write anything.
+TEST(KestrelBatch, WhatIsAtTheOutputNameIsNeverDestroyed) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 8, 6, 3));
+    const std::string user =
+        getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    std::filesystem::permissions(dir.file("in.avi"), std::filesystem::perms::all);
+    const std::tuple<const char*, std::filesystem::perms, const char*> cases[] = {
+        {"", std::filesystem::perms::none, "out.avi: the file there cannot be read"},
+        {"-y ", std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                    std::filesystem::perms::others_read,
+         "out.avi: the file there is write-protected"},
+        {"-y ", std::filesystem::perms::owner_write, "out.avi: the file there cannot be read"},
+    };
+    for (const auto& [yes, mode, message] : cases) {
+        ASSERT_TRUE(WriteFileBytes(dir.file("out.avi"), {7}));
+        std::filesystem::permissions(dir.file("out.avi"), mode);
+        const CommandResult r = RunCommand("cd " + ShellQuote(dir.path()) + " && " + user +
+                                           ShellQuote(KESTREL_BATCH_PATH) + " " + yes +
+                                           "in.avi out.avi </dev/null 2>&1");
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.output, std::string("Error: Can't open AVI output file: ") + message + "\n");
+        std::filesystem::permissions(dir.file("out.avi"), std::filesystem::perms::owner_read);
+        EXPECT_EQ(ReadFileBytes(dir.file("out.avi")), std::vector<uint8_t>{7}) << message;
     }
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.avi", "b.avi", "in.avi", "long.avi",
-                                                     "out.avi", "s.ini", "stopped.avi"}));
+    // A device is refused, whoever runs it: for root a null device of the test's own, so that a
+    // fault cannot replace the system's.
+    const std::string device = getuid() == 0 ? dir.file("null") : "/dev/null";
+    ASSERT_TRUE(getuid() != 0 || mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0);
+    const CommandResult r = RunCommand(ShellQuote(KESTREL_BATCH_PATH) + " -y " +
+                                       ShellQuote(dir.file("in.avi")) + " " + device + " 2>&1");
+    EXPECT_EQ(r.output, "Error: Can't open AVI output file: " + device + ": it is a device\n");
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
+}
+
+// A run that did not do what was asked says so in its exit status, and a stop by a signal
+// completes the output, or on a third signal leaves the old output as it was.
+TEST(KestrelBatch, ExitStatusesAndSignalsTellWhatHappened) {
+    TempDir dir;
+    const std::string cd = "cd " + ShellQuote(dir.path()) + "; ",
+                      batch = ShellQuote(KESTREL_BATCH_PATH) + " ";
+    ASSERT_TRUE(WriteTestVideo(dir.file("empty.avi"), 8, 6, 0));
+    ASSERT_TRUE(WriteTestVideo(dir.file("in.avi"), 8, 6, 5));
+    AviLayout in;
+    ASSERT_TRUE(ReadAviFile(dir.file("in.avi"), in));
+    Bytes bytes = in.bytes;
+    PatchU32(bytes, in.strh.data + 32, 40);  // dwLength: 40 frames announced
+    ASSERT_TRUE(WriteFileBytes(dir.file("short.avi"), bytes));
+    bytes = in.bytes;
+    PatchU32(bytes, in.frames[2].data - 8, FourCC("JUNK"));  // a damaged chunk
+    ASSERT_TRUE(WriteFileBytes(dir.file("damaged.avi"), bytes));
+    ASSERT_TRUE(WriteTestVideo(dir.file("large.avi"), 4000, 3000, 1));
+    // Each run around its own shell words, with what it writes and its exit status.
+    const std::tuple<const char*, const char*, const char*, int, const char*> cases[] = {
+        {"", "-q -y empty.avi old.avi", "", 1,
+         "Error: empty.avi holds no picture that can be read\n"},
+        {"", "-q -y short.avi a.avi", "", 3, "Warning: input ended at frame 5 of 40\n"},
+        {"", "-y damaged.avi b.avi", "", 0, "Wrote 5 frames to b.avi in "},
+        {"", "-qy -d in.avi in.avi c.avi", "", 0,
+         "Warning: --dark is not used without --subtract-dark or --hot-pixels\n"},
+        {"", "-qy --save-settings in.avi in.avi c.avi", "", 1,
+         "Error: Can't save settings to in.avi: it is not a settings file\n"},
+        {"", "-h", " >/dev/full", 1, ""},
+        // A reader of stderr that has gone away does not end the run.
+        {"{ sleep 0.5; ", "-qy -d in.avi in.avi p.avi", "; echo $? >st; } 2>&1 | true; cat st", 0,
+         "0\n"},
+        // Ctrl-C at the question, on a terminal, answers No.
+        {"(sleep 1; printf '\\003') | script -qec \"", "in.avi old.avi", "\" /dev/null", 130,
+         "Overwrite? [y/N] "},
+#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs more address space than this
+        {"ulimit -v 250000; ", "-q -y large.avi old.avi", "", 1, "Error: Not enough memory\n"},
+#endif
+    };
+    for (const auto& [before, args, after, status, message] : cases) {
+        ASSERT_TRUE(WriteFileText(dir.file("old.avi"), "old"));
+        // The terminal's own input is the one that types Ctrl-C.
+        const char* input = *before == '(' ? "" : " </dev/null";
+        const CommandResult r = RunCommand(cd + before + batch + args + after + input + " 2>&1");
+        EXPECT_EQ(r.status, status) << args;
+        EXPECT_NE(r.output.find(message), std::string::npos) << args << ": " << r.output;
+        EXPECT_TRUE(ReadFileText(dir.file("old.avi")) == "old") << args;
+    }
+    for (const std::string& name : dir.names()) EXPECT_FALSE(name.ends_with(".part")) << name;
+    EXPECT_EQ(ReadFileBytes(dir.file("in.avi")), in.bytes);
+    EXPECT_EQ(CountFrames(dir.file("a.avi")) + CountFrames(dir.file("b.avi")), 10u);
+
+    // Signals: a third one ends the program at once; one ignored at start-up stays ignored; a
+    // kill leaves a temporary file that the program reads back. The output is built under a
+    // temporary name beside it: once that exists, frames flow.
+    ASSERT_TRUE(WriteTestVideo(dir.file("long.avi"), 160, 120, 3000));
+    // Signals sent while the program is stopped arrive together, lowest number first, when it
+    // goes on; ones of one kind would merge, so the second and third are others.
+    const std::tuple<const char*, const char*, int, size_t> signals[] = {
+        {"--default-signal=INT", "STOP INT CONT", 130, 1},
+        {"", "TERM", 143, 1},
+        {"--default-signal=INT", "STOP INT TERM CONT", 130, 1},
+        {"--default-signal=INT", "STOP INT TERM HUP CONT", 129, 0},
+        {"--ignore-signal=HUP", "HUP", 0, 3000},
+        {"", "KILL", 137, 0},
+    };
+    for (const auto& [env, kills, status, frames] : signals) {
+        ASSERT_TRUE(WriteFileText(dir.file("old.avi"), "old"));
+        const CommandResult r = RunCommand(
+            cd + "env " + env + " " + batch + "-qy --vertical --horizontal --stretch long.avi " +
+            "old.avi & n=0; until [ $n = 2000 ] || ls -A | grep -q 'part$'; do sleep 0.01; " +
+            "n=$((n+1)); done; for s in " + kills + "; do kill -$s $!; done; wait $!; echo $?");
+        EXPECT_EQ(r.output, std::to_string(status) + "\n") << kills;
+        const size_t written = frames ? CountFrames(dir.file("old.avi")) : 0;
+        EXPECT_TRUE(frames == 3000 ? written == 3000 : frames ? written > 0 && written < 3000
+                                                                   : written == 0)
+            << kills << ": " << written;
+        EXPECT_EQ(ReadFileText(dir.file("old.avi")) == "old", frames == 0) << kills;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("back.avi")));
+        for (const std::string& name : dir.names()) {
+            if (!name.ends_with(".part")) continue;
+            EXPECT_STREQ(kills, "KILL");
+            EXPECT_EQ(RunCommand(cd + batch + "-q -y " + name + " back.avi").status, 0);
+            EXPECT_GT(CountFrames(dir.file("back.avi")), 0u);
+            std::filesystem::remove(dir.file(name));
+            std::filesystem::remove(dir.file("back.avi"));
+        }
+    }
 }
 
 }  // namespace

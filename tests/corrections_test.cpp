@@ -259,7 +259,7 @@ TEST(CorrectionsCases, ADarkFrameOfAnotherSizeIsToldOnceAndReleased) {
     // No usable dark frame at all is skipped silently, and kept as it is.
     for (auto [w, h] : {std::pair{-1, -1}, {32, -24}, {-32, 24}}) {
         Image dark{w, h, 1, {}}, frame = Filled(32, 24, 1, 77);
-        Failure failure{"left over", "stale"};
+        Failure failure{"left over", "x", "stale"};
         ApplyDarkFrame(frame, dark, Dark(true, true, 1), failure);
         EXPECT_FALSE(failure);
         EXPECT_EQ(frame.pixels, Bytes(32 * 24, 77));

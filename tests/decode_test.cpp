@@ -58,7 +58,7 @@ std::string Load(const std::string& path, bool colour = true) {
     Settings s;
     s.DarkFrame = path;
     s.Colour = colour;
-    Failure failure{"stale", "stale"};
+    Failure failure{"stale", "stale", "stale"};
     if (LoadDarkFrame(s, failure)) return failure.message + failure.reason;
     return failure.reason.empty() ? "no reason" : failure.reason;
 }
@@ -96,6 +96,7 @@ TEST(DibDecoding, EveryLayoutFromAStreamTightOrPaddedAndFromABitmapFile) {
         {"24 bits carrying a table, bfOffBits past the end",
          Bmp(5, 2).Used(4).Table(t4).Off(1u << 30), bgr},
         {"V5 header, 4 bits, table after", Bmp(4, 3, 4).Info(124).Used(16).Table(t16), indexed(16)},
+        {"Y16", Bmp(5, 1, 16).Compress(kFccY16), [&](uint32_t v) { return grey(v >> 8); }},
     };
     for (uint32_t tag : {kFccY800, kFccY8, kFccGrey, kFccBayer8[1], kFccBayer8[4], kFccBayer8[8]})
         cases.push_back({"grey FourCC", Bmp(5, 1, 8).Compress(tag), grey});
@@ -136,6 +137,7 @@ TEST(DibDecoding, RefusalsGiveTheReasonOfTheCheckThatRefused) {
     const char* const large = "the picture is larger than 1 GiB";
     const char* const none = "the picture has no width or height";
     const char* const mask = "a colour mask is not one run of bits";
+    const char* const compressed = "compressed bitmaps are not read";
     const struct {
         Bytes strf;
         const char* stream;          // "": read
@@ -153,9 +155,9 @@ TEST(DibDecoding, RefusalsGiveTheReasonOfTheCheckThatRefused) {
         {VideoFormat(1 << 16, 1 << 16, 1), large},  // counted as 24-bit pixels whatever the depth
         {VideoFormat(16384, -21846, 24), large},    // just over; just under:
         {VideoFormat(16384, -21845, 24), "", "the file ends inside the rows"},
-        // Compressed streams go to FFmpeg; bitmap files are refused.
-        {VideoFormat(8, 8, 24, FourCC("ZZZZ")), "FFmpeg has no decoder for 'ZZZZ'",
-         "compressed bitmaps are not read"},
+        // Compressed streams go to FFmpeg, which has a limit of its own; bitmap files are refused.
+        {VideoFormat(8, 8, 24, FourCC("ZZZZ")), "FFmpeg has no decoder for 'ZZZZ'", compressed},
+        {VideoFormat(9000, 9943, 24, 1), "the picture is larger than 256 MiB", compressed},
         {VideoFormat(8, 8, 8, kBiRgb, 0xFFFFFFFF), "", "the file ends inside the colour table"},
         {Bytes(39, 0), "the video stream's header or format is missing",
          "the information header is shorter than 40 bytes"},
@@ -176,7 +178,7 @@ TEST(DibDecoding, RefusalsGiveTheReasonOfTheCheckThatRefused) {
     const Bytes good =
         test::BuildBmp(Bmp(5, 1).Pixels({0xFF0000, 0xFF00, 0xFF, 0xFFFFFF, 0x123456}));
     EXPECT_EQ(Load(Save(Bytes(good.begin() + 1, good.end()))), "not a bitmap file");
-    EXPECT_EQ(Load("/nonexistent/dark.bmp"), "the file cannot be opened");
+    EXPECT_EQ(Load("/nonexistent/dark.bmp"), "No such file or directory");
     // Grey weighs red, green and blue 76, 154 and 26 of 256.
     ASSERT_EQ(Load(Save(good), false), "");
     EXPECT_EQ(DarkImage().pixels, (Bytes{75, 153, 25, 255, 45}));
@@ -209,7 +211,7 @@ TEST(FrameSource, PositionsDroppedFramesShortChunksAndPaletteChanges) {
     Settings s;
     s.InputFile = Write(VideoFormat(2, 1, 8, kBiRgb, 2, redGreenTable), chunks);
     s.Colour = 1;
-    Failure failure{"stale", "stale"};
+    Failure failure{"stale", "stale", "stale"};
     for (size_t i = 0; i <= want.size(); ++i) {
         EXPECT_EQ(ReadNextFrame(s, failure), int32_t(i < want.size())) << i;
         EXPECT_EQ(failure.message + failure.reason, "");
@@ -221,7 +223,7 @@ TEST(FrameSource, PositionsDroppedFramesShortChunksAndPaletteChanges) {
     s.InputFile += ".missing";
     EXPECT_EQ(ReadNextFrame(s, failure), 0);
     EXPECT_EQ(failure.message + ": " + failure.reason,
-              "Can't open AVI input file: the file cannot be opened");
+              "Can't open AVI input file: No such file or directory");
     EXPECT_EQ(ImageBuffer().width + ImageBuffer().height, 0);
     EXPECT_EQ(ImageBuffer().pixels.data(), block);
     EXPECT_EQ(ImageBuffer().pixels, want.back());

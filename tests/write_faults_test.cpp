@@ -36,6 +36,7 @@ std::string RunInChild(const Settings& s, Fault fault) {
     fs::remove(log);
     test::ExitCodeUnderFileSizeLimit(fault == Fault::DiskFull ? 1000 : 1 << 30, [&] {
         Failure failure, again, closing;
+        AllowReplacingOutput(true);  // as after a Yes to the question
         const Image other{64, 47, 3, Bytes(64 * 47 * 3)};
         std::string told;
         for (int n = 0; ReadNextFrame(s, failure); ++n) {
@@ -56,9 +57,9 @@ std::string RunInChild(const Settings& s, Fault fault) {
     return test::ReadFileText(log);
 }
 
-// The sink's first failure ends the output's part of the run, told once with its reason; the
-// frames before it replace the old output as a whole file, and no temporary file stays behind
-// but a killed run's, hidden.
+// The sink's first failure ends the output's part of the run, told once with its reason; the old
+// output is never replaced by a part of one, and no temporary file stays behind but a killed
+// run's, hidden.
 TEST(WriteFaults, OutputsAndFailures) {
     Bytes data(100, 0xFF);  // reused: bottom row first, grey as three equal bytes, fill bytes 0
     ASSERT_TRUE(PackFrameData(Image{2, 2, 1, {1, 2, 3, 4}}, data));
@@ -70,10 +71,11 @@ TEST(WriteFaults, OutputsAndFailures) {
     s.Colour = 1;
     ASSERT_TRUE(test::WriteTestVideo(s.InputFile, 64, 48, 3));
     const std::tuple<Fault, std::string, size_t> cases[] = {
-        {Fault::NameIsFolder,
-         "Can't open AVI output file: " + SystemReason(EISDIR) + "\nclosed", 0},
+        {Fault::NameIsFolder, "Can't open AVI output file: it is a folder\nclosed", 0},
         {Fault::OtherSize,
-         "Can't write AVI output file: the frame's size differs from the first frame's\nclosed", 1},
+         "Can't write AVI output file: the frame's size differs from the first frame's; the file "
+         "that was there is kept and the new one removed\nclosed",
+         0},
         {Fault::DiskFull, "Can't create AVI output stream: " + SystemReason(EFBIG) + "\nclosed", 0},
         {Fault::Folder, "Can't write AVI output file: " + SystemReason(EISDIR), 0},
         {Fault::Kill, "", 0},
@@ -87,8 +89,11 @@ TEST(WriteFaults, OutputsAndFailures) {
         // The old output is replaced by a whole file or not at all.
         EXPECT_EQ(test::ReadFileText(dir.file("out.avi")) == "old",
                   kept == 0 && fault != Fault::Folder);
-        for (const std::string& name : dir.names())
-            EXPECT_EQ(name.ends_with(".tmp"), fault == Fault::Kill && name[0] == '.') << name;
+        // A killed run leaves its temporary file, hidden, with the frame it held readable.
+        for (const std::string& name : dir.names()) {
+            EXPECT_EQ(name.ends_with(".part"), fault == Fault::Kill && name[0] == '.') << name;
+            EXPECT_TRUE(!name.ends_with(".part") || test::CountFrames(dir.file(name)) == 1);
+        }
         fs::remove_all(dir.file("out.avi"));
     }
 

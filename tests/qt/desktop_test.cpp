@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <csignal>
+
 #include "desktop/main_window.h"
 #include "desktop/message_box.h"
 #include "desktop/preview.h"
@@ -48,12 +50,13 @@ void StoreSettings(const std::string& input, const std::string& output) {
     QVERIFY(SaveSettings(SettingsFilePath(), s));
 }
 
-// Every message box from now on, as "caption: text" and " [main]" when the window owns it,
-// answered Yes.
+// Every message box from now on, as "caption: text", " [main]" when the window owns it and
+// " (details)", answered Yes.
 void RecordBoxes(std::vector<std::string>& boxes, const MainWindow& w) {
     MessageBoxHook() = [&boxes, &w](QWidget* owner, const std::string& text,
-                                    const std::string& caption, Buttons) {
-        boxes.push_back(caption + ": " + text + (owner == &w ? " [main]" : ""));
+                                    const std::string& caption, Buttons, const std::string& more) {
+        boxes.push_back(caption + ": " + text + (owner == &w ? " [main]" : "") +
+                        (more.empty() ? "" : " (" + more + ")"));
         return Pressed::Yes;
     };
 }
@@ -133,27 +136,36 @@ private slots:
             QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
         }
         QVERIFY(pictureShown && versionShown);
+        // A failure's box keeps its words; the file and the reason are its details.
         bool setupSeen = false;
-        ClickWhenShown("Setup", "cancel", [&](QWidget*) { setupSeen = true; });
+        std::vector<std::string> boxes;
+        RecordBoxes(boxes, w);
+        ClickWhenShown("Setup", "ok", [&](QWidget*) { setupSeen = true; });
         QTimer::singleShot(0, MenuAction(w, "&Process"), &QAction::trigger);
         QTRY_VERIFY(setupSeen);
+        QTRY_COMPARE(boxes, std::vector<std::string>({"Error: Can't open AVI output file "
+                                                      "(/no/out.avi: No such file or directory)"}));
         MenuAction(w, "E&xit")->trigger();
         QVERIFY(w.closed());
     }
 
-    // Escape held down, or the window closed, stops the run at the next frame; the output holds
-    // the frames written. After a close the program ends. After Escape the window stays, and the
-    // next run goes to the end: the commands given meanwhile are each answered once, the title
-    // follows the frames, and the last frame stays on the screen.
+    // Escape held down, the window closed, or SIGTERM stops the run at the next frame; the output
+    // holds the frames written. After a close or a signal the program ends. After Escape the
+    // window stays, and the next run goes to the end: the commands given meanwhile are each
+    // answered once, the title follows the frames, and the last frame stays on the screen.
     void aRunStopsAtTheNextFrameOrGoesToTheEnd() {
-        for (bool closing : {true, false}) {
+        for (const char* how : {"close", "SIGTERM", "Escape"}) {
+            const bool closing = how[0] != 'E';
             TempDir dir;
             QVERIFY(WriteTestVideo(dir.file("in.avi"), 16, 12, 40));
             StoreSettings(dir.file("in.avi"), dir.file("out.avi"));
             MainWindow w;
+            w.closeOnTerminationSignals();
             std::function<void()> act = [&] {
-                if (closing)
+                if (how[0] == 'c')
                     QVERIFY(!w.close());
+                else if (how[0] == 'S')
+                    raise(SIGTERM);
                 else
                     QCoreApplication::postEvent(
                         &w, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
@@ -184,6 +196,7 @@ private slots:
             QCOMPARE(avi.frames.size(), size_t(written));
             QCOMPARE(w.closed(), closing);
             QCOMPARE(w.isVisible(), !closing);
+            std::signal(SIGTERM, SIG_DFL);
             if (closing) continue;
 
             QCoreApplication::postEvent(

@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
     auto shoot = [&](QWidget* w, const char* name) {
         saved = w->grab().save(out.filePath(name)) && saved;
     };
-    MessageBoxHook() = [](QWidget*, const std::string& text, const std::string& caption, Buttons) {
+    MessageBoxHook() = [](QWidget*, const std::string& text, const std::string& caption, Buttons,
+                          const std::string&) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return Pressed::Yes;
     };

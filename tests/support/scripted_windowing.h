@@ -22,9 +22,10 @@ public:
     std::vector<Image> shown;  // copies of the frames shown
 
     Pressed messageBox(const std::string& text, const std::string& caption, Buttons buttons,
-                       Owner owner) override {
+                       Owner owner, const std::string& details) override {
         log.push_back("box " + caption + ": " + text +
-                      (owner == Owner::MainWindow ? " [main]" : " [none]"));
+                      (owner == Owner::MainWindow ? " [main]" : " [none]") +
+                      (details.empty() ? "" : " (" + details + ")"));
         return buttons == Buttons::YesNo ? overwriteAnswer : Pressed::Ok;
     }
     Pressed setupDialog() override {
