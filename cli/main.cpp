@@ -8,8 +8,12 @@
 
 #include "base/failure.h"
 #include "base/file.h"
+#include "base/replace_file.h"
 #include "cli/options.h"
 #include "cli/terminal_windowing.h"
+#include "io/bitmap.h"
+#include "io/dark_frame.h"
+#include "io/frame_source.h"
 #include "run/batch.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -18,6 +22,7 @@ namespace {
 
 bool LoadSettingsFile(const std::string& path, kestrel::Settings& into, std::string& reason);
 bool IsBinary(kestrel::File& file);
+std::string SaveDarkRefusal(const kestrel::CommandLine& cmd);
 int Run(const std::vector<std::string>& args);
 
 }  // namespace
@@ -75,7 +80,14 @@ int Run(const std::vector<std::string>& args) {
         }
     }
 
+    if (const std::string why = SaveDarkRefusal(cmd); !why.empty()) {
+        std::cerr << kErrorCaption << ": Can't save dark frame to " << cmd.saveDarkFile << ": "
+                  << why << '\n';
+        return 1;
+    }
+
     AppSettings() = s;
+    SetInputOptions(cmd.input);
     TerminalWindowing terminal(cmd.assumeYes, cmd.quiet);
     RunBatch(terminal);
 
@@ -90,6 +102,19 @@ int Run(const std::vector<std::string>& args) {
             std::printf("Wrote %d frame%s to %s in %.1f s%s\n", run.framesWritten,
                         run.framesWritten == 1 ? "" : "s", s.OutputFile.c_str(),
                         terminal.secondsElapsed(), how);
+    }
+    if (!cmd.saveDarkFile.empty() && run.started) {
+        // The dark frame is kept after the run, unless it did not match the frames.
+        std::string why;
+        if (DarkImage().width <= 0)
+            why = "the run used no dark frame";
+        else
+            WriteBmp24(cmd.saveDarkFile, DarkImage(), why);
+        if (!why.empty()) {
+            std::cerr << kErrorCaption << ": Can't save dark frame to " << cmd.saveDarkFile << ": "
+                      << why << '\n';
+            if (!signal) return 1;
+        }
     }
     if (signal) return 128 + signal;
     if (terminal.errorShown() || terminal.overwriteRefused() || run.refused) return 1;
@@ -119,6 +144,22 @@ bool LoadSettingsFile(const std::string& path, Settings& into, std::string& reas
     if (IsBinary(file)) return Refuse(reason, "it is not a settings file");
     LoadSettings(path, into);
     return true;
+}
+
+// The saved dark frame must not take the place of a file the run reads or writes, nor of a file
+// that is not a bitmap; empty when it may be written.
+std::string SaveDarkRefusal(const CommandLine& cmd) {
+    const Settings& s = cmd.settings;
+    if (cmd.saveDarkFile.empty()) return "";
+    if (!s.SubDark && !s.Hot) return "the run uses no dark frame";
+    for (const std::string* name : {&s.InputFile, &s.OutputFile, &s.DarkFrame})
+        if (IsSameFile(cmd.saveDarkFile, *name)) return "it is a file the run reads or writes";
+    File old;
+    char head[2] = {};
+    if (old.open(cmd.saveDarkFile, File::Mode::Read) &&
+        (old.read(head, 2) != 2 || head[0] != 'B' || head[1] != 'M'))
+        return "the file there is not a bitmap";
+    return "";
 }
 
 // Settings files are text; bitmaps and videos have zero bytes in their first few kilobytes.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <iterator>
+#include <numeric>
 #include <optional>
 
 #include "settings/fields.h"
@@ -37,6 +38,63 @@ bool NameFits(const std::string& name, const std::string& what, std::string& err
             " characters";
     return false;
 }
+
+// "25", "29.97" or "30000/1001" as AVI's rate and scale, at most 10000 frames a second.
+bool ParseFrameRate(const std::string& text, uint32_t& rate, uint32_t& scale) {
+    uint64_t num = 0, den = 1;
+    size_t i = 0, digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 9; ++i, ++digits)
+        num = num * 10 + uint64_t(text[i] - '0');
+    if (digits == 0) return false;
+    if (i < text.size() && text[i] == '.') {
+        for (++i, digits = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3;
+             ++i, ++digits) {
+            num = num * 10 + uint64_t(text[i] - '0');
+            den *= 10;
+        }
+        if (digits == 0) return false;
+    } else if (i < text.size() && text[i] == '/') {
+        std::optional<int32_t> d = ParseValue(text.substr(i + 1), 1, 999999999);
+        if (!d) return false;
+        den = uint64_t(*d);
+        i = text.size();
+    }
+    if (i != text.size() || num == 0 || num > 10000 * den) return false;
+    const uint64_t g = std::gcd(num, den);
+    rate = uint32_t(num / g);
+    scale = uint32_t(den / g);
+    return true;
+}
+
+// The options about inputs whose headers do not tell; false with `error` for a bad value.
+bool ParseInputOption(const std::string& arg, const std::string& value, InputOptions& in,
+                      std::string& error) {
+    bool ok = true;
+    if (arg == "--bayer") {
+        Bayer b = Bayer::None;
+        ok = ParseBayer(value, b);
+        in.bayer = b;
+    } else if (arg == "--byte-order") {
+        ok = value == "le" || value == "be";
+        in.byteOrder = value == "be" ? ByteOrder::Big : ByteOrder::Little;
+    } else if (arg == "--bit-depth") {
+        std::optional<int32_t> n = ParseValue(value, 1, 16);
+        ok = n.has_value();
+        in.bitDepth = n.value_or(0);
+    } else {
+        ok = ParseFrameRate(value, in.fpsRate, in.fpsScale);
+    }
+    if (!ok)
+        error = arg + " takes " +
+                (arg == "--bayer"        ? "RGGB, GRBG, GBRG, BGGR or none"
+                 : arg == "--byte-order" ? "le or be"
+                 : arg == "--bit-depth"  ? "a whole number from 1 to 16"
+                                         : "a frame rate such as 25, 29.97 or 30000/1001") +
+                ", not '" + value + "'";
+    return ok;
+}
+
+constexpr const char* kInputOptions[] = {"--bayer", "--byte-order", "--bit-depth", "--fps"};
 
 // "  -d, --dark FILE        dark frame (a BMP file)": the description from column 25 on.
 std::string HelpLine(const Field& f) {
@@ -107,8 +165,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
         if (arg == "-q") arg = "--quiet";
         if (arg == "-h") arg = "--help";
 
-        bool takesValue =
-            arg == "--settings" || arg == "--save-settings" || (field && !field->flag);
+        const bool inputOption = std::find(std::begin(kInputOptions), std::end(kInputOptions),
+                                           arg) != std::end(kInputOptions);
+        bool takesValue = arg == "--settings" || arg == "--save-settings" || arg == "--save-dark" ||
+                          inputOption || (field && !field->flag);
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= line.size()) {
                 error = arg + " needs a value";
@@ -136,6 +196,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
             out.settingsFile = value;
         } else if (arg == "--save-settings") {
             out.saveSettingsFile = value;
+        } else if (arg == "--save-dark") {
+            out.saveDarkFile = value;
+        } else if (inputOption) {
+            if (!ParseInputOption(arg, value, out.input, error)) return false;
         } else if (field) {
             flags.push_back({field, arg, value});
             if (field->name == &Settings::DarkFrame) out.darkNamed = true;
@@ -189,8 +253,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, SettingsLoader loadS
 std::string UsageText() {
     std::string text =
         "Usage: kestrel-batch [options] INPUT OUTPUT\n"
-        "Corrects every frame of the AVI video INPUT and writes it to OUTPUT as an\n"
-        "uncompressed 24-bit AVI file.\n"
+        "Corrects every frame of the AVI or SER video INPUT and writes it to OUTPUT as an\n"
+        "uncompressed 24-bit AVI file, or as an 8-bit SER file when OUTPUT ends in .ser.\n"
         "\n";
     for (int line = 1;; ++line) {
         auto f = std::find_if(std::begin(kFields), std::end(kFields),
@@ -199,6 +263,15 @@ std::string UsageText() {
         text += HelpLine(*f);
     }
     return text +
+           "      --bayer PATTERN    the input is a raw colour mosaic: RGGB, GRBG, GBRG or\n"
+           "                         BGGR; none keeps a mosaic as grey samples (found from\n"
+           "                         the SER header or the AVI FourCC when left out)\n"
+           "      --byte-order le|be  of 16-bit SER samples (found from the data when left out)\n"
+           "      --bit-depth N      bits a SER sample really uses, 1..16 (the header's)\n"
+           "      --fps RATE         frame rate of OUTPUT, such as 25, 29.97 or 30000/1001\n"
+           "                         (the input's; for SER its timestamps', else 25)\n"
+           "      --save-dark FILE   write the dark frame the run used to FILE as a bitmap\n"
+           "                         (the average of a dark video's frames)\n"
            "      --settings FILE    start from this settings file instead of the defaults;\n"
            "                         INPUT and OUTPUT may then be left out\n"
            "      --save-settings FILE  write the settings this run used to FILE\n"

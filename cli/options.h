@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "io/video_input.h"
 #include "settings/settings.h"
 
 namespace kestrel {
@@ -17,6 +18,8 @@ struct CommandLine {
     bool darkNamed = false;        // --dark was on the line
     std::string settingsFile;      // read the record from here before the flags
     std::string saveSettingsFile;  // write the record the run used here
+    std::string saveDarkFile;      // write the dark frame the run used here, as a bitmap
+    InputOptions input;            // Bayer pattern, byte order, depth, frame rate
 };
 
 // Parses `args` (without the program name). On a usage error returns false with `error` set

@@ -7,6 +7,7 @@
 #include "corrections/dark.h"
 #include "fuzz/fuzz_support.h"
 #include "io/bitmap.h"
+#include "io/dark_frame.h"
 #include "settings/settings.h"
 
 using namespace kestrel;

@@ -4,24 +4,42 @@
 
 #include "base/byte_cursor.h"
 #include "base/file.h"
+#include "base/replace_file.h"
 #include "io/avi_format.h"
 #include "io/decode.h"
+#include "io/frame_sink.h"
 
 namespace kestrel {
 
 namespace {
 
-constexpr const char* kCantOpenDarkFrame = "Can't open dark frame";
 // The file header, the 40-byte information header and the 12 bytes after it, where the masks
 // of BI_BITFIELDS lie whether the information header holds them or not.
 constexpr size_t kMasksOffset = kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
 constexpr size_t kHeadBytes = kMasksOffset + 12;
 
-Image g_dark{-1, -1, 1, {}};
+std::vector<uint8_t> Bmp24Headers(int32_t width, int32_t height) {
+    const uint64_t rows = uint64_t(Stride24(uint32_t(width))) * uint64_t(height);
+    const uint32_t offBits = kBitmapFileHeaderSize + kBitmapInfoHeaderSize;
+    std::vector<uint8_t> out;
+    PutU16(out, kBitmapFileType);
+    PutU32(out, uint32_t(offBits + rows));  // bfSize
+    PutU16(out, 0);                         // bfReserved1
+    PutU16(out, 0);                         // bfReserved2
+    PutU32(out, offBits);
+    BitmapInfoHeader h;
+    h.biWidth = width;
+    h.biHeight = height;  // positive: bottom row first
+    h.biBitCount = 24;
+    h.biSizeImage = uint32_t(rows);
+    h.biXPelsPerMeter = 2835;  // 72 dots per inch, what most writers put
+    h.biYPelsPerMeter = 2835;
+    AppendBitmapInfoHeader(out, h);
+    return out;
+}
 
-// Reads a bitmap file into 24-bit rows: blue, green, red, top row first, Stride24(width) bytes
-// each. `height` is the number of rows, whichever way up the file stores them. Every size is
-// checked against the file's before the picture is allocated.
+}  // namespace
+
 bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
                 std::vector<uint8_t>& block, std::string& reason) {
     File file;
@@ -79,21 +97,18 @@ bool ReadBitmap(const std::string& fileName, int32_t& width, int32_t& height,
     return true;
 }
 
-}  // namespace
-
-Image& DarkImage() { return g_dark; }
-
-bool LoadDarkFrame(const Settings& settings, Failure& failure) {
-    failure.clear();
-    int32_t width = 0, height = 0;
-    std::vector<uint8_t> block;
-    if (!ReadBitmap(settings.DarkFrame, width, height, block, failure.reason) ||
-        !Bgr24ToImage(block, width, height, settings.Colour ? 3 : 1, g_dark)) {
-        failure.message = kCantOpenDarkFrame;
-        failure.file = settings.DarkFrame;
-        if (failure.reason.empty()) failure.reason = "the file cannot be read";
-        return false;
-    }
+bool WriteBmp24(const std::string& path, const Image& image, std::string& reason) {
+    // A bitmap's rows are those of a video chunk of Kestrel's output.
+    std::vector<uint8_t> rows;
+    if (image.width <= 0 || image.height <= 0 || !PackFrameData(image, rows))
+        return Refuse(reason, "no picture to write");
+    ReplacingFile out;
+    if (!out.open(path)) return Refuse(reason, out.reason());
+    File& file = out.file();
+    const std::vector<uint8_t> headers = Bmp24Headers(image.width, image.height);
+    const bool ok =
+        file.write(headers.data(), headers.size()) && file.write(rows.data(), rows.size());
+    if (!ok || !out.commit()) return Refuse(reason, ok ? out.reason() : file.reason());
     return true;
 }
 

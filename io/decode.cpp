@@ -6,6 +6,7 @@
 #include "base/byte_cursor.h"
 #include "base/failure.h"
 #include "base/image.h"
+#include "io/bayer.h"
 #include "io/pixel_masks.h"
 
 namespace kestrel {
@@ -19,9 +20,8 @@ constexpr uint32_t kMasksInHeaderSize = 52;
 constexpr size_t kMasksBytes = 12;
 
 bool IsGrey8(uint32_t compression) {
-    if (compression == kFccY800 || compression == kFccY8 || compression == kFccGrey) return true;
-    return std::find(std::begin(kFccBayer8), std::end(kFccBayer8), compression) !=
-           std::end(kFccBayer8);
+    return compression == kFccY800 || compression == kFccY8 || compression == kFccGrey ||
+           FindBayerTag(compression);
 }
 
 bool Indexed(PixelLayout layout) {

@@ -19,17 +19,6 @@ constexpr uint32_t kFccY800 = FourCC("Y800");
 constexpr uint32_t kFccY8 = FourCC("Y8  ");
 constexpr uint32_t kFccGrey = FourCC("GREY");
 constexpr uint32_t kFccY16 = FourCC("Y16 ");
-// Raw 8-bit Bayer mosaics, read as grey without demosaicing: The Imaging Source's BY8, the
-// V4L2 codes and FFmpeg's own raw tags (0xBA, first two colours, 8).
-constexpr uint32_t kFccBayer8[] = {FourCC("BY8 "),
-                                   FourCC("BA81"),
-                                   FourCC("GBRG"),
-                                   FourCC("GRBG"),
-                                   FourCC("RGGB"),
-                                   FourCC(char(0xBA), 'B', 'G', char(8)),
-                                   FourCC(char(0xBA), 'G', 'B', char(8)),
-                                   FourCC(char(0xBA), 'G', 'R', char(8)),
-                                   FourCC(char(0xBA), 'R', 'G', char(8))};
 constexpr uint32_t kDibColourTableEntries = 256;
 
 // The two codes of pictures stored as plain pixels; any other is a FourCC: a compression, or one
@@ -41,7 +30,7 @@ constexpr bool IsRgbCompression(uint32_t compression) {
 enum class PixelLayout {
     Palette8,       // BI_RGB, 8 bits, indices into a colour table
     PackedIndices,  // BI_RGB, 1, 2 or 4 bits into a colour table, leftmost pixel highest
-    Grey8,          // Y800, Y8, GREY and the 8-bit Bayer tags
+    Grey8,          // Y800, Y8, GREY and the 8-bit Bayer tags (io/bayer.h)
     Grey16,         // Y16, little-endian: the high byte is the level
     Rgb16,          // BI_RGB 5-5-5 or BI_BITFIELDS
     Rgb24,          // BI_RGB, blue, green, red

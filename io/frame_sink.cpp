@@ -1,9 +1,11 @@
 #include "io/frame_sink.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "io/avi_writer.h"
 #include "io/frame_source.h"
+#include "io/ser_writer.h"
 
 namespace kestrel {
 
@@ -27,6 +29,10 @@ bool g_replaceAllowed = false;
 std::string g_outputName;  // as the user gave it, for messages
 BitmapInfoHeader g_format;
 AviWriter g_writer;
+// A SER output, when the output's name asks for one; its frames are the Image's own rows.
+bool g_ser = false;
+SerWriter g_serWriter;
+std::vector<int64_t> g_timestamps;  // the SER input's, kept for the frames written
 // Reused from frame to frame: a 1080p frame is 6 MB, and allocating it anew costs page faults
 // on every frame.
 std::vector<uint8_t> g_frameData;
@@ -46,6 +52,25 @@ BitmapInfoHeader OutputFrameHeader(int32_t width, int32_t height) {
         h.biSizeImage = bytes <= UINT32_MAX ? uint32_t(bytes) : 0;
     }
     return h;
+}
+
+bool CreateSerOutput(const Image& frame, const Settings& settings, Failure& failure) {
+    SerHeader h;
+    if (const SerHeader* input = InputSerHeader()) h = *input;
+    h.colorId = frame.channels == 3 ? kSerBgr : kSerMono;
+    h.littleEndian = 0;
+    h.width = frame.width;
+    h.height = frame.height;
+    h.depth = 8;
+    g_timestamps = InputTimestamps();
+    if (g_serWriter.create(settings.OutputFile, h,
+                           g_replaceAllowed ? IfExists::Replace : IfExists::Keep)) {
+        g_ser = true;
+        g_outputName = settings.OutputFile;
+        return true;
+    }
+    failure = {kCantOpenOutput, settings.OutputFile, g_serWriter.reason()};
+    return false;
 }
 
 bool CreateOutputVideo(const BitmapInfoHeader& header, const Settings& settings, Failure& failure) {
@@ -98,7 +123,18 @@ TargetState InspectOutput(const Settings& settings, Failure& failure) {
 
 void AllowReplacingOutput(bool allowed) { g_replaceAllowed = allowed; }
 
-bool OutputReplacesAFile() { return g_writer.isOpen() && g_writer.replacesAFile(); }
+bool OutputReplacesAFile() {
+    return g_ser ? g_serWriter.isOpen() && g_serWriter.replacesAFile()
+                 : g_writer.isOpen() && g_writer.replacesAFile();
+}
+
+bool WritesSer(const std::string& outputName) {
+    const size_t n = outputName.size();
+    if (n < 4 || outputName[n - 4] != '.') return false;
+    std::string ext = outputName.substr(n - 3);
+    for (char& c : ext) c = char(std::tolower(uint8_t(c)));
+    return ext == "ser";
+}
 
 bool PackFrameData(const Image& frame, std::vector<uint8_t>& data) {
     if (!frame.consistent()) return false;
@@ -130,7 +166,10 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
 
     const BitmapInfoHeader header = OutputFrameHeader(frame.width, frame.height);
     if (g_state == OutputState::NotCreated) {
-        if (!CreateOutputVideo(header, settings, failure)) {
+        const bool created = WritesSer(settings.OutputFile)
+                                 ? CreateSerOutput(frame, settings, failure)
+                                 : CreateOutputVideo(header, settings, failure);
+        if (!created) {
             g_state = OutputState::Failed;
             return false;
         }
@@ -139,7 +178,11 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
     // Every frame of the stream has the format it was created with; a frame of another size
     // cannot be stored in it.
     std::string why;
-    if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight) {
+    if (g_ser) {
+        if (frame.consistent() && g_serWriter.writeFrame(frame.pixels.data(), frame.pixels.size()))
+            return true;
+        why = frame.consistent() ? g_serWriter.reason() : "the frame's pixels do not fill its size";
+    } else if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight) {
         why = "the frame's size differs from the first frame's";
     } else if (!PackFrameData(frame, g_frameData)) {
         why = "the frame's pixels do not fill its size";
@@ -151,9 +194,9 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
     }
     failure.message = kCantWriteOutput;
     failure.file = settings.OutputFile;
-    failure.reason = why + (g_writer.replacesAFile()
-                                ? "; the file that was there is kept and the new one removed"
-                                : "");
+    failure.reason =
+        why +
+        (OutputReplacesAFile() ? "; the file that was there is kept and the new one removed" : "");
     // The frames before this one stay in the file; CloseVideo completes it unless it would
     // replace a whole earlier output.
     g_state = OutputState::Failed;
@@ -165,6 +208,17 @@ void SetOutputSegmentLimitForTesting(uint64_t bytes) { g_writer.setSegmentLimitF
 bool CloseVideo(Failure& failure) {
     CloseInputVideo();
     bool ok = true;
+    if (g_ser) {
+        // As for AVI: nothing worth an existing file, or a part that would replace a whole one.
+        if (g_serWriter.isOpen() &&
+            (g_serWriter.framesWritten() == 0 ||
+             (g_state == OutputState::Failed && g_serWriter.replacesAFile())))
+            g_serWriter.abandon();
+        if (g_serWriter.isOpen() && !g_serWriter.finish(g_timestamps)) {
+            failure = {kCantWriteOutput, g_outputName, g_serWriter.reason()};
+            ok = false;
+        }
+    }
     // An output whose first frame could not be stored holds nothing worth an existing file.
     if (g_writer.isOpen() && g_writer.chunksWritten() == 0) g_writer.abandon();
     if (g_writer.isOpen() && g_state == OutputState::Failed && g_writer.replacesAFile())
@@ -183,6 +237,9 @@ void AbandonVideo() {
     CloseInputVideo();
     // A writer that lost its file after a refused write still has a temporary file to remove.
     g_writer.abandon();
+    g_serWriter.abandon();
+    g_ser = false;
+    std::vector<int64_t>().swap(g_timestamps);
     g_state = OutputState::NotCreated;
     g_replaceAllowed = false;
     std::vector<uint8_t>().swap(g_frameData);

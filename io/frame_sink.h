@@ -1,5 +1,7 @@
 // The output video: every frame becomes a 24-bit key frame, bottom row first, of a new AVI file
-// whose stream header is the input's with the compressor code cleared.
+// whose stream header is the input's with the compressor code cleared; or, when the output's
+// name ends in ".ser", a frame of 8-bit samples (grey, or blue-green-red) of a new SER file that
+// keeps a SER input's header texts, dates and timestamps.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,9 @@ bool PackFrameData(const Image& frame, std::vector<uint8_t>& data);
 // or Refused, with `failure` set, for anything that must never be replaced: not a regular file,
 // a file the user may not read or write, the input itself or the dark frame the run uses.
 TargetState InspectOutput(const Settings& settings, Failure& failure);
+
+// True when `outputName` ends in ".ser", in any case: the output is then a SER file.
+bool WritesSer(const std::string& outputName);
 
 // Whether the run's output may replace a file at its name: yes once the user agreed, no when
 // nothing was there to ask about. Holds until CloseVideo.

@@ -5,7 +5,7 @@
 #include "corrections/dark.h"
 #include "corrections/gradient.h"
 #include "corrections/stretch.h"
-#include "io/bitmap.h"
+#include "io/dark_frame.h"
 #include "io/frame_sink.h"
 #include "io/frame_source.h"
 #include "settings/settings.h"

@@ -42,7 +42,8 @@ inline constexpr Field kFields[] = {
     {.key = "OutputFile", .name = &Settings::OutputFile, .defaultFile = "Output.AVI",
      .label = "Output file"},
     {.key = "DarkFrame", .name = &Settings::DarkFrame, .defaultFile = "Dark.BMP",
-     .label = "Dark frame", .option = "--dark", .alias = "-d", .help = "dark frame (a BMP file)",
+     .label = "Dark frame", .option = "--dark", .alias = "-d",
+     .help = "dark frame: a BMP file, or a dark AVI or SER video",
      .helpLine = 1},
 
     {.key = "SubDark", .flag = &Settings::SubDark, .label = "Subtract Darkframe",

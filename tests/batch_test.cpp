@@ -12,6 +12,7 @@
 #include "corrections/gradient.h"
 #include "corrections/stretch.h"
 #include "io/bitmap.h"
+#include "io/dark_frame.h"
 #include "run/batch.h"
 #include "support/bmp_builder.h"
 #include "support/files.h"

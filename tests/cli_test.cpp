@@ -48,8 +48,16 @@ TEST(CommandLine, WhatALineMeansOrWhyItIsRefused) {
         {{"-y", "-q", "--", "-a", "--b"}, "-y -q -a --b 15"},  // every name after --
         // The settings file is read first, wherever it is named; flags and names override it.
         {{"--border", "7", "--settings", "saved.ini"}, "in.avi out.avi 7"},
-        {{"--settings", "saved.ini", "x.avi", "y.avi"}, "x.avi y.avi 42"}};
+        {{"--settings", "saved.ini", "x.avi", "y.avi"}, "x.avi y.avi 42"},
+        {{"--bayer", "RGB", "a", "b"}, "--bayer takes RGGB, GRBG, GBRG, BGGR or none, not 'RGB'"},
+        {{"--bit-depth=17", "a", "b"}, "--bit-depth takes a whole number from 1 to 16, not '17'"},
+        {{"--fps=2.", "a", "b"},
+         "--fps takes a frame rate such as 25, 29.97 or 30000/1001, not '2.'"}};
     for (const auto& [args, meaning] : cases) EXPECT_EQ(Parse(args, cmd), meaning);
+    EXPECT_EQ(Parse({"--fps", "29.970", "--bayer=gbrg", "--byte-order", "be", "a", "b"}, cmd),
+              "a b 15");
+    EXPECT_EQ(cmd.input.fpsRate * 1000 + cmd.input.fpsScale, 2997100u);
+    EXPECT_TRUE(cmd.input.bayer == Bayer::Gbrg && cmd.input.byteOrder == ByteOrder::Big);
 
     // Every option sets its own field, from the start values, up to its maximum.
     for (const Field& f : kFields) {
@@ -78,7 +86,7 @@ TEST(KestrelBatch, MessagesHelpAndSavedSettings) {
         {"--help --bogus", 0, "Usage: kestrel-batch [options] INPUT OUTPUT\n"},
         // The descriptions line up after the longest option, in the lines' own order.
         {"--help", 0,
-         "\n\n  -d, --dark FILE        dark frame (a BMP file)\n"
+         "\n\n  -d, --dark FILE        dark frame: a BMP file, or a dark AVI or SER video\n"
          "      --subtract-dark    subtract the dark frame\n"
          "      --hot-pixels       repair hot pixels found in the dark frame\n"
          "      --vertical         flatten the vertical gradient\n"

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "io/bitmap.h"
+#include "io/dark_frame.h"
 #include "io/frame_source.h"
 #include "run/batch.h"
 #include "support/bmp_builder.h"
@@ -98,7 +99,7 @@ TEST(DibDecoding, EveryLayoutFromAStreamTightOrPaddedAndFromABitmapFile) {
         {"V5 header, 4 bits, table after", Bmp(4, 3, 4).Info(124).Used(16).Table(t16), indexed(16)},
         {"Y16", Bmp(5, 1, 16).Compress(kFccY16), [&](uint32_t v) { return grey(v >> 8); }},
     };
-    for (uint32_t tag : {kFccY800, kFccY8, kFccGrey, kFccBayer8[1], kFccBayer8[4], kFccBayer8[8]})
+    for (uint32_t tag : {kFccY800, kFccY8, kFccGrey, FourCC("BY8 ")})
         cases.push_back({"grey FourCC", Bmp(5, 1, 8).Compress(tag), grey});
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.name << " " << std::hex << c.bmp.compression);
@@ -233,7 +234,7 @@ TEST(FrameSource, PositionsDroppedFramesShortChunksAndPaletteChanges) {
     EXPECT_EQ(Pixels(Write(VideoFormat(3, 1, 1, kBiRgb, 2, redGreenTable),
                            {toBlue, {k00db, {0b10100000, 0, 0, 0}}})),
               (std::vector<Bytes>{{255, 0, 0, 0, 0, 255, 255, 0, 0}}));
-    EXPECT_EQ(Pixels(Write(VideoFormat(1, 1, 0, kFccBayer8[8]), {toBlue, {k00db, {1, 0, 0, 0}}})),
+    EXPECT_EQ(Pixels(Write(VideoFormat(1, 1, 0, FourCC("BY8 ")), {toBlue, {k00db, {1, 0, 0, 0}}})),
               (std::vector<Bytes>{{1, 1, 1}}));
 }
 

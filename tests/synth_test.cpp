@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "io/bitmap.h"
+#include "io/dark_frame.h"
 #include "support/bmp_builder.h"
 #include "support/files.h"
 #include "support/process.h"

@@ -6,7 +6,7 @@
 
 #include "base/file.h"
 #include "io/avi_writer.h"
-#include "tools/bmp_writer.h"
+#include "io/bitmap.h"
 #include "tools/sky_model.h"
 #include "tools/synth_options.h"
 #include "tools/video_layout.h"
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     if (o.writeDark) {
         Image dark;
         RenderDarkFrame(model, dark);
-        if (!WriteBmp24(o.dark, dark, error)) return Fail(error);
+        if (!WriteBmp24(o.dark, dark, error)) return Fail(o.dark + ": " + error);
         darkNote = "dark frame " + o.dark + " (" + Count(uint64_t(FileSize(o.dark)), "byte") +
                    ", " + Count(model.hotPixels.size(), "hot pixel") + ")";
     }
