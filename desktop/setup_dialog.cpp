@@ -20,15 +20,16 @@ namespace kestrel {
 
 namespace {
 
-constexpr const char* kAviFilter = "Microsoft AVI (*.avi);;All Files (*)";
-constexpr const char* kBmpFilter = "Bitmap (*.bmp);;All Files (*)";
+// Every entry with a "*.ext" pattern names a kind of file that the field reads.
+constexpr const char* kVideoFilters = "Microsoft AVI (*.avi);;All Files (*);;SER video (*.ser)";
+constexpr const char* kDarkFilters =
+    "Bitmap (*.bmp);;All Files (*);;Microsoft AVI (*.avi);;SER video (*.ser)";
 
 bool DesktopChooser(QWidget* owner, bool save, const QString& title, const QString& filter,
-                    QString& name) {
-    QString chosen =
-        save ? QFileDialog::getSaveFileName(owner, title, name, filter, nullptr,
-                                            QFileDialog::DontConfirmOverwrite)
-             : QFileDialog::getOpenFileName(owner, title, name, filter);
+                    QString& name, QString& selected) {
+    QString chosen = save ? QFileDialog::getSaveFileName(owner, title, name, filter, &selected,
+                                                         QFileDialog::DontConfirmOverwrite)
+                          : QFileDialog::getOpenFileName(owner, title, name, filter, &selected);
     if (chosen.isEmpty()) return false;
     name = chosen;
     return true;
@@ -47,12 +48,12 @@ struct Chooser {
     const char* button;
     bool save;
     const char* filter;
-    const char* extension;
+    const char* extension;  // given to a name of no kind that the field reads
 };
 constexpr Chooser kChoosers[] = {
-    {&Settings::InputFile, "browseInput", false, kAviFilter, ".avi"},
-    {&Settings::OutputFile, "browseOutput", true, kAviFilter, ".avi"},
-    {&Settings::DarkFrame, "browseDark", false, kBmpFilter, ".bmp"},
+    {&Settings::InputFile, "browseInput", false, kVideoFilters, ".avi"},
+    {&Settings::OutputFile, "browseOutput", true, kVideoFilters, ".avi"},
+    {&Settings::DarkFrame, "browseDark", false, kDarkFilters, ".bmp"},
 };
 
 // The Corrections box, column by column, in the order of the tab chain.
@@ -174,13 +175,14 @@ void SetupDialog::accept() {
 
 void SetupDialog::browse(QLineEdit* field, bool save, const QString& title,
                          const QString& filter, const char* extension) {
-    QString name = field->text();
+    QString name = field->text(), selected;  // none selected: the chooser shows the first
     const FileChooser& chooser = FileChooserHook();
-    bool chosen = chooser ? chooser(this, save, title, filter, name)
-                          : DesktopChooser(this, save, title, filter, name);
+    bool chosen = chooser ? chooser(this, save, title, filter, name, selected)
+                          : DesktopChooser(this, save, title, filter, name, selected);
     if (!chosen) return;
     // Kept whole even when longer than a stored name: OK cuts it, as it cuts a typed name.
-    field->setText(QString::fromStdString(ForceExtension(name.toStdString(), extension)));
+    field->setText(QString::fromStdString(
+        ChosenName(name.toStdString(), filter.toStdString(), selected.toStdString(), extension)));
 }
 
 }  // namespace kestrel

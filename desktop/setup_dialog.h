@@ -16,9 +16,10 @@ class QLineEdit;
 namespace kestrel {
 
 // A file chooser: open or save, with a title, a filter and the initial name in `name`; true
-// with the chosen name in `name`, false when the user cancelled. Replaceable for tests.
+// with the chosen name in `name` and the filter it was chosen under in `selected`, false when
+// the user cancelled. Replaceable for tests.
 using FileChooser = std::function<bool(QWidget* owner, bool save, const QString& title,
-                                       const QString& filter, QString& name)>;
+                                       const QString& filter, QString& name, QString& selected)>;
 // Empty: the desktop's own file dialogs.
 FileChooser& FileChooserHook();
 

@@ -19,16 +19,50 @@ bool ReadUnsigned(std::string_view text, uint32_t& number) {
     return true;
 }
 
+// Where the extension of `name` starts: its last "." with no "/" after it; npos when it has none.
+size_t ExtensionStart(std::string_view name) {
+    size_t dot = name.rfind('.');
+    size_t separator = name.rfind('/');
+    return separator == std::string_view::npos || dot > separator ? dot : std::string_view::npos;
+}
+
+// The extension of a filter's first "*.ext" pattern, or "" when it has none, as "All Files (*)".
+std::string_view FilterExtension(std::string_view filter) {
+    size_t open = filter.rfind('(');
+    size_t star = open == std::string_view::npos ? open : filter.find("*.", open);
+    if (star == std::string_view::npos) return {};
+    size_t end = filter.find_first_of(" ;)", star);
+    return filter.substr(star + 1, end == std::string_view::npos ? end : end - star - 1);
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string ForceExtension(const std::string& name, std::string_view extension) {
-    size_t dot = name.rfind('.');
-    size_t separator = name.rfind('/');
-    bool hasExtension = dot != std::string::npos &&
-                        (separator == std::string::npos || separator < dot);
-    std::string result = hasExtension ? name.substr(0, dot) : name;
+    std::string result = name.substr(0, ExtensionStart(name));
     result += extension;
     return result;
+}
+
+std::string ChosenName(const std::string& name, std::string_view filters, std::string_view selected,
+                       std::string_view extension) {
+    if (std::string_view forced = FilterExtension(selected); !forced.empty())
+        return ForceExtension(name, forced);
+    size_t dot = ExtensionStart(name);
+    std::string_view own = dot == std::string::npos ? "" : std::string_view(name).substr(dot);
+    while (!own.empty() && !filters.empty()) {
+        size_t end = filters.find(";;");
+        if (SameLetters(own, FilterExtension(filters.substr(0, end)))) return name;
+        filters.remove_prefix(end == std::string_view::npos ? filters.size() : end + 2);
+    }
+    return ForceExtension(name, extension);
 }
 
 void ClampedRead(std::string_view text, int32_t minimum, int32_t maximum, int32_t& value) {

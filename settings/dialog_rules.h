@@ -13,6 +13,14 @@ namespace kestrel {
 // is cut only when stored.
 std::string ForceExtension(const std::string& name, std::string_view extension);
 
+// The name that a Browse button stores for `name`, chosen under `selected`, one of the button's
+// `filters` ("description (*.ext)" entries joined by ";;"). A filter with a "*.ext" pattern
+// forces its extension. Under any other ("All Files (*)", or none reported) a name that has one
+// of the filters' extensions, in any letter case, is kept as chosen: the field reads it. Any
+// other name is given `extension`.
+std::string ChosenName(const std::string& name, std::string_view filters, std::string_view selected,
+                       std::string_view extension);
+
 // The clamped read of one number field: `text` read as an unsigned decimal number of at most
 // 4294967295 (leading blanks allowed, nothing else around it), its 32 bits taken as signed and
 // clamped into [minimum, maximum]; text that is no such number leaves `value` as it is.

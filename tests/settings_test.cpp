@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "settings/dialog_rules.h"
 #include "settings/profile.h"
 #include "settings/settings_file.h"
 #include "support/files.h"
@@ -109,6 +110,19 @@ TEST_F(Ini, LoadSettingsTakesEachKeyAsStoredAndDefaultsTheRest) {
     ASSERT_EQ(mkfifo(tmp_.file("fifo").c_str(), 0600), 0);
     EXPECT_FALSE(SaveSettings(tmp_.file("fifo"), s));
     EXPECT_TRUE(std::filesystem::is_fifo(tmp_.file("fifo")));
+}
+
+// Browse: the chosen filter's extension; under "All Files", a name the field reads or its own.
+TEST(Browse, TheNameTakesTheChosenFiltersExtension) {
+    const char *all = "All Files (*)", *ser = "SER video (*.ser)", *avi = "Microsoft AVI (*.avi)";
+    const char* vid = "Microsoft AVI (*.avi);;All Files (*);;SER video (*.ser)";
+    const char* dark = "Bitmap (*.bmp);;All Files (*);;Microsoft AVI (*.avi);;SER video (*.ser)";
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {vid, ser, "x.avi", "x.ser"}, {vid, avi, "x.SER", "x.avi"}, {vid, all, "x.SER", "x.SER"},
+        {vid, all, "x.bmp", "x.avi"}, {dark, all, "x.bmp", "x.bmp"}, {dark, all, "x.avi", "x.avi"},
+        {dark, all, "x.txt", "x.bmp"}, {dark, "Bitmap (*.bmp)", "d.BMP", "d.bmp"}};
+    for (auto [filters, selected, name, stored] : cases)
+        EXPECT_EQ(ChosenName(name, filters, selected, filters == dark ? ".bmp" : ".avi"), stored);
 }
 
 TEST_F(Ini, WhereTheFileAndTheDefaultNamesAre) {

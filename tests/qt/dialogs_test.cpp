@@ -52,9 +52,10 @@ private slots:
                               "browseDark", "vert", "horiz", "stretch", "subDark", "hot", "colour",
                               "advanced", "cancel", "ok"}));
 
-        // Browse forces the extension on the name chosen and keeps the name when cancelled.
+        // Browse gives the name chosen its filter's extension and keeps the name when cancelled.
         QStringList answers = {"", "/run.d/night", "/darks.d/d1.tar.gz"};  // "": cancelled
-        FileChooserHook() = [&](QWidget*, bool, const QString&, const QString&, QString& name) {
+        FileChooserHook() = [&](auto, auto, auto&, auto& filter, QString& name, QString& selected) {
+            selected = filter.split(";;").value(answers.size());  // SER video, then All Files
             name = answers.front().isEmpty() ? name : answers.front();
             return !answers.takeFirst().isEmpty();
         };
@@ -62,7 +63,7 @@ private slots:
         FileChooserHook() = nullptr;
         QCOMPARE(QStringList({Edit(d, "inputFile")->text(), Edit(d, "outputFile")->text(),
                               Edit(d, "darkFrame")->text()}),
-                 QStringList({"/in/a.AVI", "/run.d/night.avi", "/darks.d/d1.tar.bmp"}));
+                 QStringList({"/in/a.AVI", "/run.d/night.ser", "/darks.d/d1.tar.bmp"}));
 
         // Cancel stores nothing of its own; what Advanced Setup stored on its OK stays. That OK
         // reads each field as an unsigned 32-bit number, leading blanks allowed, keeps its bits
@@ -84,7 +85,7 @@ private slots:
         Edit(d, "darkFrame")->clear();
         Click(d, "ok");
         expected.InputFile = QString(129, QChar(0xE9)).toStdString(), expected.DarkFrame = "";
-        expected.OutputFile = "/run.d/night.avi", expected.Vert = expected.Hot = 0;
+        expected.OutputFile = "/run.d/night.ser", expected.Vert = expected.Hot = 0;
         expected.Horiz = expected.Stretch = expected.SubDark = expected.Colour = 1;
         QVERIFY(s == expected);
     }
