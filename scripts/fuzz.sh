@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang in build-fuzz/ and runs each for a while on a copy of its
 # seed corpus. Usage:
 #   scripts/fuzz.sh [--seconds N] [--jobs N] [target...]
-# N seconds a target (60); --jobs targets at once (1). Targets: fuzz_avi fuzz_bmp fuzz_ini
+# N seconds a target (60); --jobs targets at once (1). Targets: fuzz_avi fuzz_ser fuzz_bmp fuzz_ini
 # fuzz_cli (all by default). Exits non-zero when a target fails, naming the input that did it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,12 +13,12 @@ while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=${2:?}; shift 2 ;;
     --jobs) jobs=${2:?}; shift 2 ;;
-    fuzz_avi | fuzz_bmp | fuzz_ini | fuzz_cli) targets+=("$1"); shift ;;
-    *) echo "usage: scripts/fuzz.sh [--seconds N] [--jobs N] [fuzz_avi|fuzz_bmp|fuzz_ini|fuzz_cli...]" >&2
+    fuzz_avi | fuzz_ser | fuzz_bmp | fuzz_ini | fuzz_cli) targets+=("$1"); shift ;;
+    *) echo "usage: scripts/fuzz.sh [--seconds N] [--jobs N] [fuzz_avi|fuzz_ser|fuzz_bmp|fuzz_ini|fuzz_cli...]" >&2
        exit 2 ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_avi fuzz_bmp fuzz_ini fuzz_cli)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_avi fuzz_ser fuzz_bmp fuzz_ini fuzz_cli)
 
 scripts/ensure-packages.sh test
 dir=build-fuzz
@@ -28,8 +28,8 @@ cmake --build "$dir" -j"$(nproc)" >"$dir/build.log" 2>&1 || { cat "$dir/build.lo
 echo "fuzz targets built in $((SECONDS - start)) s"
 
 # Longest input worth trying: a few frames, a small bitmap, a settings file, a command line.
-declare -A max_len=([fuzz_avi]=65536 [fuzz_bmp]=16384 [fuzz_ini]=8192 [fuzz_cli]=1024)
-declare -A dict=([fuzz_avi]=avi [fuzz_bmp]=bmp [fuzz_ini]=ini [fuzz_cli]=cli)
+declare -A max_len=([fuzz_avi]=65536 [fuzz_ser]=65536 [fuzz_bmp]=16384 [fuzz_ini]=8192 [fuzz_cli]=1024)
+declare -A dict=([fuzz_avi]=avi [fuzz_ser]=ser [fuzz_bmp]=bmp [fuzz_ini]=ini [fuzz_cli]=cli)
 
 run() {
   local t=$1 work=$dir/corpus/$1 log=$dir/logs/$1.log

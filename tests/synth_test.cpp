@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "io/bitmap.h"
 #include "io/dark_frame.h"
@@ -52,7 +53,7 @@ TEST(Synth, CommandLineAndEveryLayout) {
     test::TempDir dir;
     for (const char* bad :
          {"--bogus", "stray", "--width", "--width 0", "--frames 1e3", "--fps 0", "--seed ''",
-          "--format rgb", "--color --format y800", "--help=yes",
+          "--format rgb", "--color --format y800", "--help=yes", "--bits 12", "--pattern GRBG",
           "--width 10 --height 10 --hot-pixels 101", "--output same.x --dark same.x"}) {
         const test::CommandResult r = Synth(dir, bad);
         EXPECT_EQ(r.status, 2) << bad;
@@ -92,6 +93,57 @@ TEST(Synth, CommandLineAndEveryLayout) {
                   std::string("codec_name=rawvideo\npix_fmt=") + pixFmt + "\nr_frame_rate=30/1");
         EXPECT_TRUE(test::FfmpegDecode(sky) == frames);
     }
+}
+
+// SER files as ffmpeg reads them: the pixel format their colour id, depth and LittleEndian flag
+// name, every frame, and a timestamp a frame after them. Samples above 8 bits keep the 8-bit
+// levels in their high bits in either byte order, and not only zeros below; the mosaic keeps the
+// RGGB channel of the colour sky. The Bayer AVI names its pattern and holds the same samples, the
+// dark video is in the output's format.
+TEST(Synth, SerFilesAndBayerAvi) {
+    if (!test::HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
+    test::TempDir dir;
+    const std::string size = "--width 37 --height 23 --frames 3 ";
+    const std::tuple<const char*, const char*, size_t, int> rows[] = {
+        // arguments, ffprobe's pixel format, bytes a pixel, bits of a wide grey file
+        {"--format y800", "gray", 1, 0},
+        {"--format y800 --bits 16 --le-flag 1", "gray16le", 2, 16},
+        {"--format y800 --bits 12 --byte-order be", "gray16be", 2, 12},
+        {"--format bayer", "bayer_rggb8", 1, 0},
+        {"--format bayer --pattern BGGR --bits 9 --le-flag 1", "bayer_bggr16le", 2, 0},
+        {"--format rgb --colour --no-timestamps", "rgb24", 3, 0}};
+    std::map<std::string, std::vector<uint8_t>> got;  // by pixel format
+    for (const auto& [args, pixFmt, bytes, bits] : rows) {
+        SCOPED_TRACE(args);
+        const std::string ser = dir.file("sky.ser");
+        ASSERT_EQ(Synth(dir, size + "--no-dark --output sky.ser " + args).status, 0);
+        EXPECT_EQ(test::Probe(ser, "width,height,pix_fmt,nb_read_frames"),
+                  "width=37\nheight=23\npix_fmt=" + std::string(pixFmt) + "\nnb_read_frames=3");
+        const size_t stamps = std::string_view(args).ends_with("timestamps") ? 0 : 8;
+        EXPECT_EQ(ReadFileBytes(ser).size(), 178 + 3 * (37 * 23 * bytes + stamps));
+        const std::vector<uint8_t>& wide = got[pixFmt] = test::FfmpegDecode(ser, pixFmt);
+        const std::vector<uint8_t>& grey = got["gray"];
+        int low = 0, big = std::string_view(pixFmt).ends_with("be");
+        for (size_t i = 0; bits != 0 && i < grey.size(); ++i) {
+            const int v = wide[2 * i + big] | wide[2 * i + 1 - big] << 8;
+            ASSERT_EQ(v >> (bits - 8), grey[i]) << i;
+            low |= v & ((1 << (bits - 8)) - 1);
+        }
+        EXPECT_TRUE(bits == 0 || low != 0);
+    }
+    const std::vector<uint8_t>& bayer = got["bayer_rggb8"];
+    for (size_t i = 0; i < bayer.size(); ++i)
+        ASSERT_EQ(bayer[i], got["rgb24"][3 * i + i % 37 % 2 + i / 37 % 23 % 2]) << i;
+
+    ASSERT_EQ(
+        Synth(dir, size + "--format bayer --output b.avi --dark d.ser --dark-frames 2").status, 0);
+    EXPECT_EQ(test::Probe(dir.file("b.avi"), "codec_tag_string"), "codec_tag_string=RGGB");
+    EXPECT_EQ(test::Probe(dir.file("d.ser"), "pix_fmt,nb_read_frames"),
+              "pix_fmt=bayer_rggb8\nnb_read_frames=2");
+    const std::vector<Image> frames = test::ReadAllFrames(dir.file("b.avi"));
+    ASSERT_EQ(frames.size() * 37 * 23, bayer.size());
+    for (size_t i = 0; i < bayer.size(); ++i)
+        ASSERT_EQ(frames[i / (37 * 23)].pixels[i % (37 * 23) * 3], bayer[i]) << i;
 }
 
 }  // namespace

@@ -190,6 +190,19 @@ void RenderDarkFrame(const SkyModel& m, Image& out) {
     PutHotPixels(m, out);
 }
 
+void RenderDarkVideoFrame(const SkyModel& m, uint32_t frame, Image& out) {
+    RenderDarkFrame(m, out);
+    SplitMix64 rng{Mix64(m.params.seed ^ 0xDA4C, frame)};
+    uint64_t bits = 0;
+    // Two bits a sample: one adds a count, the other takes one away. Dark levels stay inside a
+    // byte; hot pixels might not, and are put back.
+    for (size_t i = 0; i < out.pixels.size(); ++i, bits >>= 2) {
+        if (i % 32 == 0) bits = rng.next();
+        out.pixels[i] = uint8_t(out.pixels[i] + int(bits & 1) - int(bits >> 1 & 1));
+    }
+    PutHotPixels(m, out);
+}
+
 namespace {
 
 // Sky glow and read noise over the dark pattern, the inner loop of the generator. Blocks of

@@ -93,6 +93,10 @@ SkyModel BuildSkyModel(const SkyParams& params);
 // width x height x channels, rows top-down.
 void RenderDarkFrame(const SkyModel& model, Image& out);
 
+// Frame `frame` of a dark video: the dark frame with a count of read noise up or down in half
+// of the samples (the same for a seed and frame), the hot pixels as they are.
+void RenderDarkVideoFrame(const SkyModel& model, uint32_t frame, Image& out);
+
 // Frame `frame` of the video: sky glow and read noise over the same dark pattern, the stars,
 // and the hot pixels at their dark-frame values. `out` keeps its storage between calls.
 void RenderSkyFrame(const SkyModel& model, uint32_t frame, Image& out);

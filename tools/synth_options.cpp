@@ -1,7 +1,9 @@
 #include "tools/synth_options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstddef>
 #include <string_view>
 
 namespace kestrel::synth {
@@ -16,6 +18,12 @@ bool ParseNumber(std::string_view text, uint64_t lo, uint64_t hi, uint64_t& valu
     return ec == std::errc() && end == text.data() + text.size() && value >= lo && value <= hi;
 }
 
+bool EndsWithNoCase(const std::string& s, std::string_view ending) {
+    return s.size() >= ending.size() &&
+           std::equal(ending.begin(), ending.end(), s.end() - ptrdiff_t(ending.size()),
+                      [](char a, char b) { return a == std::tolower(uint8_t(b)); });
+}
+
 }  // namespace
 
 const char* SynthUsage() {
@@ -26,17 +34,36 @@ const char* SynthUsage() {
            "  --height N         frame height in pixels (default 240)\n"
            "  --frames N         number of frames (default 50)\n"
            "  --fps N            frames per second (default 25)\n"
-           "  --colour, --color  coloured stars and a tinted sky (bgr24 only)\n"
-           "  --format F         bgr24 (default), pal8 (8-bit grey palette) or y800\n"
+           "  --colour, --color  coloured stars and a tinted sky (bgr24, rgb; bayer always)\n"
+           "  --format F         bgr24 (default), pal8 (8-bit grey palette; AVI only), y800\n"
+           "                     (grey), rgb (SER only) or bayer (a mosaic of the colour sky)\n"
+           "  --pattern P        the bayer mosaic: RGGB (default), GRBG, GBRG or BGGR; an AVI\n"
+           "                     names it as its FourCC\n"
            "  --seed N           seed of stars, noise and hot pixels (default 1)\n"
            "  --hot-pixels N     number of hot pixels (default width x height / 2000, at least 1)\n"
-           "  --output FILE      video file (default sky.avi)\n"
-           "  --dark FILE        dark frame, a 24-bit bitmap (default dark.bmp)\n"
+           "  --output FILE      video file (default sky.avi); a SER file when it ends in .ser\n"
+           "  --dark FILE        dark frame, a 24-bit bitmap (default dark.bmp); a dark video in\n"
+           "                     the output's format when it ends in .avi or .ser\n"
+           "  --dark-frames N    frames of a dark video (default 16)\n"
            "  --no-dark          write no dark frame\n"
+           "SER files only:\n"
+           "  --bits N           bits per sample, 8 to 16 (default 8); above 8 in two bytes\n"
+           "  --byte-order O     of two-byte samples: le (default) or be\n"
+           "  --le-flag N        the header's LittleEndian value, 0 (default) or 1, whatever the\n"
+           "                     byte order\n"
+           "  --no-timestamps    no frame times after the frames\n"
            "  --help             show this text\n";
 }
 
+bool IsSerName(const std::string& path) { return EndsWithNoCase(path, ".ser"); }
+bool IsVideoName(const std::string& path) {
+    return IsSerName(path) || EndsWithNoCase(path, ".avi");
+}
+
 ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::string& error) {
+    // Options given that only some files or formats take.
+    std::string serOption, darkFramesOption, patternOption;
+    StoredLayout pattern = StoredLayout::BayerRggb;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view name = arg;
@@ -77,6 +104,9 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
             o.colour = true;
         } else if (flag("--no-dark")) {
             o.writeDark = false;
+        } else if (flag("--no-timestamps")) {
+            o.timestamps = false;
+            serOption = name;
         } else if (takeValue("--width")) {
             number(1, kMaxSide, n);
             o.width = int32_t(n);
@@ -95,17 +125,38 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
         } else if (takeValue("--hot-pixels")) {
             number(0, uint64_t(kMaxSide) * kMaxSide, n);
             o.hotPixels = int64_t(n);
+        } else if (takeValue("--dark-frames")) {
+            number(1, kMaxFrames, n);
+            o.darkFrames = uint32_t(n);
+            darkFramesOption = name;
+        } else if (takeValue("--bits")) {
+            number(8, 16, n);
+            o.ser.bits = int32_t(n);
+            serOption = name;
+        } else if (takeValue("--le-flag")) {
+            number(0, 1, n);
+            o.ser.leFlag = int32_t(n);
+            serOption = name;
+        } else if (takeValue("--byte-order")) {
+            if (error.empty() && value != "le" && value != "be")
+                error = "unknown byte order '" + std::string(value) + "' (le or be)";
+            o.ser.bigEndian = value == "be";
+            serOption = name;
+        } else if (takeValue("--pattern")) {
+            const char* const names[] = {"RGGB", "GRBG", "GBRG", "BGGR"};  // as the Bayer layouts
+            auto at = std::ranges::find(names, value);
+            if (error.empty() && at == std::end(names))
+                error = "unknown pattern '" + std::string(value) + "' (RGGB, GRBG, GBRG or BGGR)";
+            pattern = StoredLayout(int(StoredLayout::BayerRggb) + (at - std::begin(names)) % 4);
+            patternOption = name;
         } else if (takeValue("--format")) {
-            if (!error.empty()) {
-            } else if (value == "bgr24") {
-                o.layout = StoredLayout::Bgr24;
-            } else if (value == "pal8") {
-                o.layout = StoredLayout::Pal8;
-            } else if (value == "y800") {
-                o.layout = StoredLayout::Y800;
-            } else {
-                error = "unknown format '" + std::string(value) + "' (bgr24, pal8 or y800)";
-            }
+            // In layout order.
+            const char* const names[] = {"bgr24", "pal8", "y800", "rgb", "bayer"};
+            auto at = std::ranges::find(names, value);
+            if (error.empty() && at == std::end(names))
+                error =
+                    "unknown format '" + std::string(value) + "' (bgr24, pal8, y800, rgb or bayer)";
+            o.layout = StoredLayout(at - std::begin(names));
         } else if (takeValue("--output")) {
             if (error.empty() && value.empty()) error = "--output needs a file name";
             o.output = value;
@@ -119,11 +170,26 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
         }
         if (!error.empty()) return ParseResult::Error;
     }
-    if (o.colour && o.layout != StoredLayout::Bgr24) {
-        error = std::string("--colour needs --format bgr24; ") + LayoutName(o.layout) +
-                " frames are grey";
-        return ParseResult::Error;
+    if (IsBayer(o.layout)) {
+        o.layout = pattern;
+        o.colour = true;
     }
+    const bool darkVideo = o.writeDark && IsVideoName(o.dark);
+    const bool anySer = IsSerName(o.output) || (darkVideo && IsSerName(o.dark));
+    if (o.colour && (o.layout == StoredLayout::Pal8 || o.layout == StoredLayout::Y800))
+        error = std::string("--colour needs --format bgr24, rgb or bayer; ") +
+                LayoutName(o.layout) + " frames are grey";
+    for (const std::string& video : {o.output, darkVideo ? o.dark : o.output}) {
+        if (o.layout == StoredLayout::Pal8 && IsSerName(video))
+            error = "--format pal8 is for AVI files: " + video;
+        if (o.layout == StoredLayout::Rgb24 && !IsSerName(video))
+            error = "--format rgb is for SER files (.ser): " + video;
+    }
+    if (!serOption.empty() && !anySer) error = serOption + " is for SER files (.ser)";
+    if (!patternOption.empty() && !IsBayer(o.layout)) error = "--pattern needs --format bayer";
+    if (!darkFramesOption.empty() && !darkVideo)
+        error = "--dark-frames needs a dark video (--dark ending in .avi or .ser)";
+    if (!error.empty()) return ParseResult::Error;
     if (o.hotPixels > int64_t(o.width) * o.height) {
         error = "--hot-pixels " + std::to_string(o.hotPixels) + " is more than the " +
                 std::to_string(int64_t(o.width) * o.height) + " pixels of a frame";

@@ -20,7 +20,14 @@ struct SynthOptions {
     std::string output = "sky.avi";
     std::string dark = "dark.bmp";
     bool writeDark = true;
+    uint32_t darkFrames = 16;  // of a dark video
+    SerSamples ser;
+    bool timestamps = true;  // the SER trailer
 };
+
+// By the name's ending, in any case: a SER file, or a video (AVI or SER) rather than a bitmap.
+bool IsSerName(const std::string& path);
+bool IsVideoName(const std::string& path);
 
 constexpr int32_t kMaxSide = 16384;
 constexpr uint32_t kMaxFps = 1000;

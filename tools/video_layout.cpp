@@ -1,20 +1,60 @@
 #include "tools/video_layout.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "io/frame_sink.h"
+#include "tools/sky_model.h"
 
 namespace kestrel::synth {
 namespace {
+
+// In the order of the Bayer layouts.
+constexpr const char* kPatterns[] = {"RGGB", "GRBG", "GBRG", "BGGR"};
+
+const char* Pattern(StoredLayout bayer) {
+    return kPatterns[int(bayer) - int(StoredLayout::BayerRggb)];
+}
 
 uint64_t RowBytes(StoredLayout layout, int32_t width) {
     switch (layout) {
         case StoredLayout::Bgr24: return DibStride(uint64_t(width), 24);
         case StoredLayout::Pal8: return DibStride(uint64_t(width), 8);
-        case StoredLayout::Y800: return uint64_t(width);
+        case StoredLayout::Rgb24: return 3 * uint64_t(width);
+        default: return uint64_t(width);  // Y800 and the mosaics
     }
-    return 0;
 }
+
+// The FourCC of strf and strh; 0 (BI_RGB) for the layouts without one.
+uint32_t Compression(StoredLayout layout) {
+    if (layout == StoredLayout::Y800) return kFccY800;
+    if (!IsBayer(layout)) return kBiRgb;
+    const char* p = Pattern(layout);
+    return FourCC(p[0], p[1], p[2], p[3]);
+}
+
+// The 8-bit samples of a SER frame: one a pixel for mono and the mosaics, three otherwise.
+void TopDownSamples(const Image& image, StoredLayout layout, std::vector<uint8_t>& out) {
+    if (IsBayer(layout)) return Mosaic(image, layout, out);
+    const size_t ch = size_t(image.channels);
+    if (layout == StoredLayout::Y800 || layout == StoredLayout::Pal8 ||
+        (layout == StoredLayout::Bgr24 && ch == 3)) {
+        out.assign(image.pixels.begin(), image.pixels.end());
+        return;
+    }
+    const size_t n = size_t(image.width) * size_t(image.height);
+    const bool rgb = layout == StoredLayout::Rgb24;
+    const size_t order[3] = {rgb ? 2u : 0u, 1, rgb ? 0u : 2u};
+    out.resize(3 * n);
+    const uint8_t* p = image.pixels.data();
+    for (size_t i = 0; i < n; ++i, p += ch)
+        for (size_t k = 0; k < 3; ++k) out[3 * i + k] = p[ch == 3 ? order[k] : 0];
+}
+
+// 2024-03-09 21:30 UTC, in 100 ns ticks from the start of year 1 (to 1970, then Unix seconds).
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kStartTicks = 621355968000000000 + int64_t(1710019800) * kTicksPerSecond;
 
 }  // namespace
 
@@ -23,8 +63,17 @@ const char* LayoutName(StoredLayout layout) {
         case StoredLayout::Bgr24: return "bgr24";
         case StoredLayout::Pal8: return "pal8";
         case StoredLayout::Y800: return "y800";
+        case StoredLayout::Rgb24: return "rgb";
+        case StoredLayout::BayerRggb: return "bayer RGGB";
+        case StoredLayout::BayerGrbg: return "bayer GRBG";
+        case StoredLayout::BayerGbrg: return "bayer GBRG";
+        case StoredLayout::BayerBggr: return "bayer BGGR";
     }
     return "?";
+}
+
+bool IsBayer(StoredLayout layout) {
+    return layout >= StoredLayout::BayerRggb && layout <= StoredLayout::BayerBggr;
 }
 
 uint64_t FrameBytes(StoredLayout layout, int32_t width, int32_t height) {
@@ -37,7 +86,7 @@ std::vector<uint8_t> StreamFormat(StoredLayout layout, int32_t width, int32_t he
     // Y800 rows are top row first whatever the sign; a positive height is what players expect.
     h.biHeight = height;
     h.biBitCount = layout == StoredLayout::Bgr24 ? 24 : 8;
-    h.biCompression = layout == StoredLayout::Y800 ? kFccY800 : kBiRgb;
+    h.biCompression = Compression(layout);
     h.biSizeImage = uint32_t(FrameBytes(layout, width, height));
     if (layout == StoredLayout::Pal8) h.biClrUsed = kPal8Colours;
     std::vector<uint8_t> out;
@@ -56,7 +105,7 @@ AviStreamInfo StreamInfo(StoredLayout layout, int32_t width, int32_t height, uin
                          uint32_t frames) {
     AviStreamInfo s;
     s.fccType = kFccVids;
-    s.fccHandler = layout == StoredLayout::Y800 ? kFccY800 : 0;
+    s.fccHandler = Compression(layout);
     s.dwScale = 1;
     s.dwRate = fps;
     s.dwLength = frames;
@@ -73,6 +122,7 @@ void PackFrame(const Image& image, StoredLayout layout, std::vector<uint8_t>& ou
         PackFrameData(image, out);
         return;
     }
+    if (IsBayer(layout)) return Mosaic(image, layout, out);
     const size_t w = size_t(image.width), h = size_t(image.height);
     const size_t stride = size_t(RowBytes(layout, image.width));
     // Padding bytes are never written below, so they stay zero from this resize on.
@@ -84,6 +134,73 @@ void PackFrame(const Image& image, StoredLayout layout, std::vector<uint8_t>& ou
     }
     for (size_t y = 0; y < h; ++y)  // bottom row first
         std::memcpy(out.data() + (h - 1 - y) * stride, src + y * w, w);
+}
+
+void Mosaic(const Image& image, StoredLayout bayer, std::vector<uint8_t>& out) {
+    const char* letters = Pattern(bayer);
+    const size_t w = size_t(image.width), h = size_t(image.height), ch = size_t(image.channels);
+    out.resize(w * h);
+    for (size_t y = 0; y < h; ++y) {
+        size_t channel[2];  // of the even and the odd columns, in blue-green-red
+        for (size_t i = 0; i < 2; ++i) {
+            const char letter = letters[2 * (y % 2) + i];
+            channel[i] = ch == 1 || letter == 'B' ? 0 : letter == 'G' ? 1 : 2;
+        }
+        const uint8_t* src = image.pixels.data() + y * w * ch;
+        uint8_t* dst = out.data() + y * w;
+        for (size_t x = 0; x < w; ++x) dst[x] = src[x * ch + channel[x % 2]];
+    }
+}
+
+SerHeader MakeSerHeader(StoredLayout layout, int32_t width, int32_t height, const SerSamples& s) {
+    SerHeader h;
+    switch (layout) {
+        case StoredLayout::Bgr24: h.colorId = kSerBgr; break;
+        case StoredLayout::Rgb24: h.colorId = kSerRgb; break;
+        case StoredLayout::Y800:
+        case StoredLayout::Pal8: h.colorId = kSerMono; break;
+        default: h.colorId = kSerBayerRggb + (int32_t(layout) - int32_t(StoredLayout::BayerRggb));
+    }
+    h.littleEndian = s.leFlag;
+    h.width = width;
+    h.height = height;
+    h.depth = s.bits;
+    auto put = [](char* field, std::string_view text) {
+        std::memcpy(field, text.data(), std::min(text.size(), kSerTextSize));
+    };
+    put(h.observer, "kestrel-synth");
+    put(h.instrument, "kestrel-synth sky model");
+    put(h.telescope, "kestrel-synth 200/1000 reflector");
+    h.dateTime = kStartTicks;  // an observer on UTC
+    h.dateTimeUtc = kStartTicks;
+    return h;
+}
+
+void PackSerFrame(const Image& image, StoredLayout layout, const SerSamples& s, uint64_t ditherKey,
+                  std::vector<uint8_t>& out) {
+    TopDownSamples(image, layout, out);
+    if (s.bits <= 8) return;
+    const int shift = s.bits - 8;
+    const uint32_t mask = (1u << shift) - 1;
+    const size_t n = out.size();
+    const size_t low = s.bigEndian ? 1 : 0;
+    out.resize(2 * n);
+    SplitMix64 rng{ditherKey};
+    uint64_t dither = 0;
+    // Widened in place from the end: sample i goes to 2i and 2i + 1, past every one still unread.
+    for (size_t i = n; i-- > 0; dither >>= 8) {
+        if ((n - 1 - i) % 8 == 0) dither = rng.next();
+        const uint32_t v = uint32_t(out[i]) << shift | (uint32_t(dither) & mask);
+        out[2 * i + low] = uint8_t(v);
+        out[2 * i + 1 - low] = uint8_t(v >> 8);
+    }
+}
+
+std::vector<int64_t> SerTimestamps(uint32_t frames, uint32_t fps) {
+    std::vector<int64_t> t(frames);
+    for (uint32_t i = 0; i < frames; ++i)
+        t[i] = kStartTicks + int64_t(uint64_t(i) * kTicksPerSecond / fps);
+    return t;
 }
 
 }  // namespace kestrel::synth
