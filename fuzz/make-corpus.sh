@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bin="${KESTREL_BUILD_DIR:-build}"
 out=fuzz/corpus
 rm -rf "$out"
-mkdir -p "$out"/{fuzz_avi,fuzz_bmp,fuzz_ini,fuzz_cli}
+mkdir -p "$out"/{fuzz_avi,fuzz_ser,fuzz_bmp,fuzz_ini,fuzz_cli}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -35,6 +35,24 @@ ff "${src[@]}" -c:v ffv1 "$a/ffmpeg-ffv1.avi"
   --output "$a/synth-y800.avi" --no-dark >/dev/null
 "$bin/kestrel-batch" --yes --quiet --vertical --stretch "$a/synth-y800.avi" \
   "$a/kestrel-output.avi"
+
+# SER: every colour layout, depths and byte orders kestrel-synth writes, a Bayer AVI for the
+# dark-video path, and Kestrel's own SER output.
+r=$out/fuzz_ser
+synth_ser() {
+  local name=$1
+  shift
+  "$bin/kestrel-synth" --width 10 --height 6 --frames 3 --no-dark --output "$r/$name" "$@" \
+    >/dev/null
+}
+synth_ser synth-mono8.ser --format y800
+synth_ser synth-bayer8.ser --format bayer --pattern GBRG
+synth_ser synth-rgb8.ser --format rgb --colour --no-timestamps
+synth_ser synth-mono12-be.ser --format y800 --bits 12 --byte-order be
+synth_ser synth-bayer16-flag1.ser --format bayer --bits 16 --le-flag 1
+"$bin/kestrel-synth" --width 8 --height 4 --frames 2 --format bayer --no-dark \
+  --output "$r/synth-bayer.avi" >/dev/null
+"$bin/kestrel-batch" --yes --quiet --colour "$r/synth-bayer8.ser" "$r/kestrel-output.ser"
 
 # BMP: every depth and header version the two writers make.
 b=$out/fuzz_bmp

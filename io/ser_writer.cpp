@@ -12,6 +12,7 @@ bool SerWriter::fail(const std::string& why) {
 
 bool SerWriter::create(const std::string& path, const SerHeader& header, IfExists ifExists) {
     abandon();
+    if (header.height <= 0) return fail("the picture has no width or height");
     if (const char* why = PictureSizeRefusal(header.width, header.height, kStoredPictures))
         return fail(why);
     if (!out_.open(path, ifExists)) return fail(out_.reason());
