@@ -6,6 +6,38 @@ die() { echo "$script_name: $*" >&2; exit 1; }
 is_count() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
 is_size() { [[ $1 =~ ^[1-9][0-9]*x[1-9][0-9]*$ ]]; }
 
+# parse_options "$@": the options every benchmark takes into build, frames, size, reps and
+# tmp_parent (the script sets their defaults first, and `usage`). An option of the script's own
+# that takes a value goes to `own_option NAME VALUE`, when the script defines it, which returns
+# non-zero for a name it does not know.
+parse_options() {
+    while (($#)); do
+        case $1 in
+            --frames) frames=${2:?--frames needs a value}; shift 2 ;;
+            --size) size=${2:?--size needs a value}; shift 2 ;;
+            --reps) reps=${2:?--reps needs a value}; shift 2 ;;
+            --tmp) tmp_parent=${2:?--tmp needs a value}; shift 2 ;;
+            --help|-h) usage; exit 0 ;;
+            -*)
+                if declare -F own_option >/dev/null && own_option "$1" "${2-}"; then
+                    (($# >= 2)) || die "$1 needs a value"
+                    shift 2
+                else
+                    echo "$script_name: unknown option '$1'" >&2; usage >&2; exit 2
+                fi ;;
+            *) build=$1; shift ;;
+        esac
+    done
+    is_count "$frames" || die "--frames wants a positive whole number, not '$frames'"
+    is_count "$reps" || die "--reps wants a positive whole number, not '$reps'"
+    is_size "$size" || die "--size wants WxH, not '$size'"
+}
+
+# kestrel-batch makes its output durable before renaming it over the old one; so that the two
+# are timed alike, ffmpeg can be timed with its output synced to the disk too. A command, not a
+# function, so that /usr/bin/time can run it: "${ffmpeg_synced[@]}" ARGS... OUT.
+ffmpeg_synced=(bash -c 'ffmpeg "$@" && sync "${@: -1}"' ffmpeg)
+
 # Sets $tmp to a new directory under $1, removed when the script ends.
 make_tmp() {
     tmp=$(mktemp -d "$1/kestrel-bench-XXXXXX")

@@ -23,21 +23,7 @@ size=1920x1080
 reps=3
 tmp_parent=${TMPDIR:-/tmp}
 
-while (($#)); do
-    case $1 in
-        --frames) frames=${2:?--frames needs a value}; shift 2 ;;
-        --size) size=${2:?--size needs a value}; shift 2 ;;
-        --reps) reps=${2:?--reps needs a value}; shift 2 ;;
-        --tmp) tmp_parent=${2:?--tmp needs a value}; shift 2 ;;
-        --help|-h) usage; exit 0 ;;
-        -*) echo "decode_passthrough.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
-        *) build=$1; shift ;;
-    esac
-done
-
-is_count "$frames" || die "--frames wants a positive whole number, not '$frames'"
-is_count "$reps" || die "--reps wants a positive whole number, not '$reps'"
-is_size "$size" || die "--size wants WxH, not '$size'"
+parse_options "$@"
 
 batch=$build/kestrel-batch
 [[ -x $batch ]] || die "$batch not found: build first (cmake --build $build)"
@@ -50,9 +36,6 @@ h=${size#*x}
 # The YUY2 input, one output at a time, and room to spare.
 need_kb $((w * h * (2 + 3) * frames / 1024 + 65536))
 
-# kestrel-batch makes its output durable before renaming it over the old one; so that the two
-# are timed alike, ffmpeg is timed also with its output synced to the disk.
-ffmpeg_synced() { ffmpeg "$@" && sync "${@: -1}"; }
 
 declare -A encode=(
     [MJPG]="-c:v mjpeg -q:v 3"
@@ -71,7 +54,7 @@ for fmt in MJPG YUY2; do
     bench "kestrel $fmt" "$out" "$batch" -y -q --colour "$in" "$out"
     to_raw=(-nostdin -y -v error -i "$in" -c:v rawvideo -pix_fmt bgr24 "$out")
     bench "ffmpeg $fmt" "$out" ffmpeg "${to_raw[@]}"
-    bench "synced $fmt" "$out" ffmpeg_synced "${to_raw[@]}"
+    bench "synced $fmt" "$out" "${ffmpeg_synced[@]}" "${to_raw[@]}"
     rows+=("$fmt ${best_s[kestrel $fmt]} ${best_s[ffmpeg $fmt]} ${best_s[synced $fmt]}")
     rm -f "$in"
 done

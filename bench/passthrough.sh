@@ -28,23 +28,14 @@ small_size=640x480
 small_frames="100 3000"
 tmp_parent=${TMPDIR:-/tmp}
 
-while (($#)); do
+own_option() {
     case $1 in
-        --frames) frames=${2:?--frames needs a value}; shift 2 ;;
-        --size) size=${2:?--size needs a value}; shift 2 ;;
-        --reps) reps=${2:?--reps needs a value}; shift 2 ;;
-        --small-size) small_size=${2:?--small-size needs a value}; shift 2 ;;
-        --small-frames) small_frames=${2:?--small-frames needs a value}; shift 2 ;;
-        --tmp) tmp_parent=${2:?--tmp needs a value}; shift 2 ;;
-        --help|-h) usage; exit 0 ;;
-        -*) echo "passthrough.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
-        *) build=$1; shift ;;
+        --small-size) small_size=$2 ;;
+        --small-frames) small_frames=$2 ;;
+        *) return 1 ;;
     esac
-done
-
-is_count "$frames" || die "--frames wants a positive whole number, not '$frames'"
-is_count "$reps" || die "--reps wants a positive whole number, not '$reps'"
-is_size "$size" || die "--size wants WxH, not '$size'"
+}
+parse_options "$@"
 is_size "$small_size" || die "--small-size wants WxH, not '$small_size'"
 for n in $small_frames; do is_count "$n" || die "--small-frames wants whole numbers, not '$n'"; done
 

@@ -1,9 +1,7 @@
 #include "io/dark_frame.h"
 
-#include <cstring>
 #include <vector>
 
-#include "base/file.h"
 #include "io/bitmap.h"
 #include "io/frame_source.h"
 #include "io/video_input.h"
@@ -17,14 +15,6 @@ constexpr const char* kCantOpenDarkFrame = "Can't open dark frame";
 constexpr uint32_t kMaxDarkFrames = 1u << 24;
 
 Image g_dark{-1, -1, 1, {}};
-
-bool IsVideo(const std::string& path) {
-    File f;
-    char head[kSerFileId.size()] = {};
-    const size_t got = f.open(path, File::Mode::Read) ? f.read(head, sizeof head) : 0;
-    return (got >= 4 && std::memcmp(head, "RIFF", 4) == 0) ||
-           (got == sizeof head && std::string_view(head, got) == kSerFileId);
-}
 
 // A running sum, so that memory does not grow with the number of frames.
 bool AverageDarkVideo(const std::string& path, int32_t channels, Image& dark, std::string& reason) {
@@ -63,7 +53,7 @@ bool LoadDarkFrame(const Settings& settings, Failure& failure) {
     failure.clear();
     const int32_t channels = settings.Colour ? 3 : 1;
     bool ok = false;
-    if (IsVideo(settings.DarkFrame)) {
+    if (ContainerOf(settings.DarkFrame) != Container::Other) {
         Image dark;
         ok = AverageDarkVideo(settings.DarkFrame, channels, dark, failure.reason);
         if (ok) g_dark = std::move(dark);

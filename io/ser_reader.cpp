@@ -88,9 +88,10 @@ bool SerReader::readFrame(size_t index, uint8_t* out) {
 bool FrameRateOfTimestamps(const std::vector<int64_t>& timestamps, uint32_t& rate,
                            uint32_t& scale) {
     if (timestamps.size() < 2) return false;
+    // Wrapped, not overflowed: a wild timestamp gives a wild interval, which the median ignores.
     std::vector<int64_t> intervals(timestamps.size() - 1);
     for (size_t i = 1; i < timestamps.size(); ++i)
-        intervals[i - 1] = timestamps[i] - timestamps[i - 1];
+        intervals[i - 1] = int64_t(uint64_t(timestamps[i]) - uint64_t(timestamps[i - 1]));
     auto middle = intervals.begin() + ptrdiff_t(intervals.size() / 2);
     std::nth_element(intervals.begin(), middle, intervals.end());
     const int64_t ticks = *middle;

@@ -27,13 +27,6 @@ const char* ReadReason(AviReadStatus status) {
     return "";
 }
 
-bool IsSerFile(const std::string& path) {
-    File f;
-    char id[kSerFileId.size()];
-    return f.open(path, File::Mode::Read) && f.read(id, sizeof id) == sizeof id &&
-           std::string_view(id, sizeof id) == kSerFileId;
-}
-
 // Grey samples as 24-bit rows, or blue, green and red from three interleaved planes.
 void SamplesToRows(const uint8_t* s, int planes, bool rgb, int32_t width, int32_t height,
                    uint8_t* out) {
@@ -55,10 +48,19 @@ void SamplesToRows(const uint8_t* s, int planes, bool rgb, int32_t width, int32_
 
 }  // namespace
 
+Container ContainerOf(const std::string& path) {
+    File f;
+    char head[kSerFileId.size()] = {};
+    const size_t got = f.open(path, File::Mode::Read) ? f.read(head, sizeof head) : 0;
+    if (got == sizeof head && std::string_view(head, got) == kSerFileId) return Container::Ser;
+    return got >= 4 && std::memcmp(head, "RIFF", 4) == 0 ? Container::Avi : Container::Other;
+}
+
 bool VideoInput::open(const std::string& path, const InputOptions& options, std::string& reason) {
     close();
-    const bool ok =
-        IsSerFile(path) ? openSer(path, options, reason) : openAvi(path, options, reason);
+    // Anything but a SER file is tried as AVI, whose reader says what else it may be.
+    const bool ok = ContainerOf(path) == Container::Ser ? openSer(path, options, reason)
+                                                        : openAvi(path, options, reason);
     if (!ok) {
         close();
         return false;
@@ -191,6 +193,8 @@ bool VideoInput::holdsAWholePicture() const {
 
 bool VideoInput::decodeSer(size_t position, std::vector<uint8_t>& rows) {
     const SerHeader& h = serReader_.header();
+    // Nothing is allocated for a frame the file does not hold: the header's size is a claim.
+    if (position >= serReader_.frameCount()) return false;
     raw_.resize(size_t(serReader_.frameBytes()));
     if (!serReader_.readFrame(position, raw_.data())) return false;
     const int planes = SerPlanes(h.colorId);

@@ -30,6 +30,10 @@ struct InputOptions {
     uint32_t fpsScale = 0;
 };
 
+// What a file is, by its first bytes: a RIFF file (AVI), a SER file, or neither.
+enum class Container { Avi, Ser, Other };
+Container ContainerOf(const std::string& path);
+
 class VideoInput {
 public:
     // Opens `path`; false with `reason` (the system's, or the parser's) when it cannot be read.

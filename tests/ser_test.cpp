@@ -9,7 +9,9 @@
 #include "base/byte_cursor.h"
 #include "io/dark_frame.h"
 #include "io/frame_source.h"
+#include "io/raw_samples.h"
 #include "io/ser_format.h"
+#include "io/ser_writer.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/riff_builder.h"
@@ -130,6 +132,14 @@ TEST(Ser, EveryByteOrderAndDepth) {
     }
 }
 
+// A flat frame (a bias, an overexposed flat) is as smooth in either order: the high bits its
+// depth leaves unused tell.
+TEST(Ser, ByteOrderOfAFlatFrame) {
+    const Bytes little = {0x23, 0x01, 0x23, 0x01, 0x23, 0x01}, big = {0x01, 0x23, 0x01, 0x23};
+    EXPECT_EQ(DetectByteOrder(little.data(), 3, 3, 1), ByteOrder::Little);
+    EXPECT_EQ(DetectByteOrder(big.data(), 2, 2, 1), ByteOrder::Big);
+}
+
 // Only whole frames are read; the trailer only when it is whole, and then it sets the rate.
 TEST(Ser, WholeFramesAndTheirRate) {
     const struct {
@@ -204,6 +214,24 @@ TEST(Ser, OutputIsTheAviOutputForFfmpeg) {
         EXPECT_TRUE(std::equal(ser.end() - 24, ser.end(), input.end() - 24));
         EXPECT_EQ(std::string(ser.begin() + 42, ser.begin() + 50), "observer");
     }
+}
+
+// A write the disk refuses leaves the frames before it whole, and the file complete.
+TEST(Ser, AFailedWriteLeavesWholeFrames) {
+    const test::TempDir dir;
+    const std::string path = dir.file("cut.ser");
+    const Bytes frame(kWidth * kHeight, 7);
+    EXPECT_EQ(test::ExitCodeUnderFileSizeLimit(kSerHeaderSize + 2 * frame.size() + 50, [&] {
+                  SerWriter w;
+                  const SerHeader h{.width = kWidth, .height = kHeight};
+                  const bool ok = w.create(path, h) && w.writeFrame(frame.data(), frame.size()) &&
+                                  w.writeFrame(frame.data(), frame.size()) &&
+                                  !w.writeFrame(frame.data(), frame.size()) && w.finish({});
+                  return ok ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(test::ReadFileBytes(path).size(), kSerHeaderSize + 2 * frame.size());
+    EXPECT_EQ(test::CountFrames(path), 2u);
 }
 
 // A master dark: the frames of a dark video averaged sample by sample, rounding half up.

@@ -70,31 +70,38 @@ TEST(WriteFaults, OutputsAndFailures) {
     s.InputFile = dir.file("in.avi");
     s.Colour = 1;
     ASSERT_TRUE(test::WriteTestVideo(s.InputFile, 64, 48, 3));
-    const std::tuple<Fault, std::string, size_t> cases[] = {
-        {Fault::NameIsFolder, "Can't open AVI output file: it is a folder\nclosed", 0},
-        {Fault::OtherSize,
-         "Can't write AVI output file: the frame's size differs from the first frame's; the file "
-         "that was there is kept and the new one removed\nclosed",
+    const std::string kept = "; the file that was there is kept and the new one removed";
+    const std::tuple<Fault, const char*, std::string, size_t> cases[] = {
+        {Fault::NameIsFolder, "out.avi", "Can't open AVI output file: it is a folder\nclosed", 0},
+        {Fault::OtherSize, "out.avi",
+         "Can't write AVI output file: the frame's size differs from the first frame's" + kept +
+             "\nclosed",
          0},
-        {Fault::DiskFull, "Can't create AVI output stream: " + SystemReason(EFBIG) + "\nclosed", 0},
-        {Fault::Folder, "Can't write AVI output file: " + SystemReason(EISDIR), 0},
-        {Fault::Kill, "", 0},
+        {Fault::DiskFull, "out.avi",
+         "Can't create AVI output stream: " + SystemReason(EFBIG) + "\nclosed", 0},
+        {Fault::Folder, "out.avi", "Can't write AVI output file: " + SystemReason(EISDIR), 0},
+        {Fault::Kill, "out.avi", "", 0},
+        // A SER output's header fits; its first frame does not.
+        {Fault::DiskFull, "out.ser",
+         "Can't write AVI output file: " + SystemReason(EFBIG) + kept + "\nclosed", 0},
+        {Fault::Kill, "out.ser", "", 0},
     };
-    for (const auto& [fault, told, kept] : cases) {
-        SCOPED_TRACE(int(fault));
-        ASSERT_TRUE(test::WriteFileText(dir.file("out.avi"), "old"));
-        s.OutputFile = dir.file(fault == Fault::NameIsFolder ? "." : "out.avi");
+    for (const auto& [fault, name, told, frames] : cases) {
+        SCOPED_TRACE(testing::Message() << int(fault) << name);
+        ASSERT_TRUE(test::WriteFileText(dir.file(name), "old"));
+        s.OutputFile = dir.file(fault == Fault::NameIsFolder ? "." : name);
         EXPECT_EQ(RunInChild(s, fault), told);
-        EXPECT_EQ(test::CountFrames(s.OutputFile), kept);
+        EXPECT_EQ(test::CountFrames(s.OutputFile), frames);
         // The old output is replaced by a whole file or not at all.
-        EXPECT_EQ(test::ReadFileText(dir.file("out.avi")) == "old",
-                  kept == 0 && fault != Fault::Folder);
+        EXPECT_EQ(test::ReadFileText(dir.file(name)) == "old",
+                  frames == 0 && fault != Fault::Folder);
         // A killed run leaves its temporary file, hidden, with the frame it held readable.
-        for (const std::string& name : dir.names()) {
-            EXPECT_EQ(name.ends_with(".part"), fault == Fault::Kill && name[0] == '.') << name;
-            EXPECT_TRUE(!name.ends_with(".part") || test::CountFrames(dir.file(name)) == 1);
+        for (const std::string& file : dir.names()) {
+            EXPECT_EQ(file.ends_with(".part"), fault == Fault::Kill && file[0] == '.') << file;
+            EXPECT_TRUE(!file.ends_with(".part") || test::CountFrames(dir.file(file)) == 1);
+            if (file.ends_with(".part")) fs::remove(dir.file(file));
         }
-        fs::remove_all(dir.file("out.avi"));
+        fs::remove_all(dir.file(name));
     }
 
     // The programs write through a link to a private file: the link stays, and so does the mode.
