@@ -1,5 +1,6 @@
 #include "io/ffmpeg_decode.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstring>
@@ -28,6 +29,9 @@ namespace {
 constexpr int kSwsFlags = SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT;
 // Scratch rows start on this boundary, so that the scaler's vector code may run.
 constexpr size_t kScratchAlign = 64;
+// libswscale reads a sample past the last row of a mosaic of odd width and height; FFmpeg's
+// packets end in this many zero bytes, so ours do too, and the edge comes out as FFmpeg's.
+constexpr size_t kMosaicPadding = 64;
 
 // The core never prints: FFmpeg's messages go nowhere.
 void DropMessage(void*, int, const char*, va_list) {}
@@ -45,6 +49,17 @@ std::string FourCCText(uint32_t fcc) {
         s += c >= 0x20 && c < 0x7F ? c : '?';
     }
     return s + "'";
+}
+
+AVPixelFormat PixelFormatOf(Bayer b) {
+    switch (b) {
+        case Bayer::Rggb: return AV_PIX_FMT_BAYER_RGGB8;
+        case Bayer::Grbg: return AV_PIX_FMT_BAYER_GRBG8;
+        case Bayer::Gbrg: return AV_PIX_FMT_BAYER_GBRG8;
+        case Bayer::Bggr: return AV_PIX_FMT_BAYER_BGGR8;
+        case Bayer::None: break;
+    }
+    return AV_PIX_FMT_NONE;
 }
 
 }  // namespace
@@ -276,6 +291,43 @@ bool FfmpegDecoder::convert(AVFrame& frame) {
     uint8_t* pixels = dib_.data() + kBitmapInfoHeaderSize;
     for (size_t r = 0; r < rows; ++r)
         std::memcpy(pixels + (rows - 1 - r) * stride, scratch_.get() + r * scratchStride_, used);
+    return true;
+}
+
+bool Demosaic::run(Bayer pattern, const uint8_t* src, ptrdiff_t srcStride, int32_t width,
+                   int32_t height, uint8_t* out, std::string& reason) {
+    SilenceFfmpeg();
+    if (!sws_ || pattern != pattern_ || width != width_ || height != height_) {
+        scratch_.reset();
+        sws_.reset(sws_getContext(width, height, PixelFormatOf(pattern), width, height,
+                                  AV_PIX_FMT_BGR24, kSwsFlags, nullptr, nullptr, nullptr));
+        if (!sws_) return Refuse(reason, "the mosaic cannot be converted");
+        scratchStride_ = (3 * size_t(width) + kScratchAlign - 1) / kScratchAlign * kScratchAlign;
+        scratch_.reset(
+            static_cast<uint8_t*>(av_malloc(scratchStride_ * size_t(height) + kScratchAlign)));
+        if (!scratch_) return Refuse(reason, "not enough memory for the picture");
+        pattern_ = pattern;
+        width_ = width;
+        height_ = height;
+    }
+    // Rows laid out tight and top row first, as FFmpeg's raw packets are.
+    const size_t rowBytes = size_t(width);
+    mosaic_.resize(rowBytes * size_t(height) + kMosaicPadding);
+    for (size_t r = 0; r < size_t(height); ++r)
+        std::memcpy(mosaic_.data() + r * rowBytes, src + ptrdiff_t(r) * srcStride, rowBytes);
+    std::fill(mosaic_.end() - kMosaicPadding, mosaic_.end(), 0);
+    const uint8_t* srcPlanes[4] = {mosaic_.data(), nullptr, nullptr, nullptr};
+    const int srcStrides[4] = {width, 0, 0, 0};
+    uint8_t* dst[4] = {scratch_.get(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {int(scratchStride_), 0, 0, 0};
+    if (sws_scale(sws_.get(), srcPlanes, srcStrides, 0, height, dst, dstStride) != height)
+        return Refuse(reason, "the mosaic cannot be converted");
+    const size_t stride = Stride24(uint32_t(width));
+    const size_t used = 3 * size_t(width);
+    for (size_t r = 0; r < size_t(height); ++r) {
+        std::memcpy(out + r * stride, scratch_.get() + r * scratchStride_, used);
+        std::memset(out + r * stride + used, 0, stride - used);
+    }
     return true;
 }
 

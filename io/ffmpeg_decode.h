@@ -1,6 +1,7 @@
 // Decodes the chunks of one compressed or YUV video stream with FFmpeg into the packed DIBs that
 // DibDecoder makes (40-byte header, 24-bit rows, bottom row first), so that the frame source
-// converts one layout whatever the file stored. FFmpeg's own headers stay in the .cpp.
+// converts one layout whatever the file stored; and demosaics raw Bayer pictures. FFmpeg's own
+// headers stay in the .cpp.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/image.h"
+#include "io/bayer.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -87,6 +89,26 @@ private:
     bool finished_ = false;  // no more chunks; the codec has been drained
     bool stopped_ = false;   // a picture of another size, or one that cannot be converted
     std::vector<uint8_t> dib_;
+};
+
+// Raw Bayer mosaics into blue, green and red by libswscale: the same pixels as
+// `ffmpeg -pix_fmt bayer_xxxx8 ... -pix_fmt bgr24`.
+class Demosaic {
+public:
+    // Turns `height` rows of `width` 8-bit mosaic samples, `srcStride` bytes apart (negative
+    // for rows stored bottom row first), into 24-bit rows, top row first, Stride24(width)
+    // bytes each, at `out`. False, with `reason`, when libswscale refuses the picture.
+    bool run(Bayer pattern, const uint8_t* src, ptrdiff_t srcStride, int32_t width, int32_t height,
+             uint8_t* out, std::string& reason);
+
+private:
+    FfmpegPtr<SwsContext> sws_;
+    Bayer pattern_ = Bayer::None;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    std::vector<uint8_t> mosaic_;  // the samples as libswscale reads them, padded
+    FfmpegPtr<uint8_t> scratch_;   // libswscale's vector code may write past a row's width
+    size_t scratchStride_ = 0;
 };
 
 }  // namespace kestrel

@@ -14,7 +14,9 @@ namespace {
 
 // AVIPALCHANGE header and 256 entries: all that a palette change can say.
 constexpr size_t kMaxPaletteChangeBytes = 4 + 4 * 256;
-constexpr uint32_t kDefaultRate = 25;  // frames per second when a SER file does not tell
+constexpr uint32_t kDefaultRate = 25;
+// Colours are interpolated from the row above or below; libswscale refuses a single row.
+constexpr const char* kOneRowMosaic = "a Bayer mosaic of one row cannot be demosaiced";  // frames per second when a SER file does not tell
 
 const char* ReadReason(AviReadStatus status) {
     switch (status) {
@@ -87,6 +89,7 @@ bool VideoInput::openAvi(const std::string& path, const InputOptions& options,
         // Only grey 8-bit pictures can be mosaics.
         if (format.layout == PixelLayout::Grey8)
             bayer_ = options.bayer.value_or(BayerOfFourCC(compression));
+        if (bayer_ != Bayer::None && format.height < 2) return Refuse(reason, kOneRowMosaic);
         decoder_.open(std::move(format));
         decoder_.setBlankAllowed(holdsAWholePicture());
     } else if (IsRgbCompression(compression)) {
@@ -108,6 +111,7 @@ bool VideoInput::openSer(const std::string& path, const InputOptions& options,
     ser_ = true;
     if (h.colorId == kSerMono || BayerOfSerColour(h.colorId) != Bayer::None)
         bayer_ = options.bayer.value_or(BayerOfSerColour(h.colorId));
+    if (bayer_ != Bayer::None && h.height < 2) return Refuse(reason, kOneRowMosaic);
     byteOrder_ = options.byteOrder;
     info_.fccType = kFccVids;
     info_.dwRate = kDefaultRate;

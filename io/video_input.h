@@ -13,7 +13,6 @@
 #include "io/avi_reader.h"
 #include "io/decode.h"
 #include "io/ffmpeg_decode.h"
-#include "io/ffmpeg_demosaic.h"
 #include "io/raw_samples.h"
 #include "io/ser_reader.h"
 

@@ -99,6 +99,14 @@ TEST(Ser, ReadAsFfmpegReadsIt) {
         EXPECT_EQ(want.size(), size_t(3 * kWidth * kHeight * c.frames)) << c.colour;
         EXPECT_TRUE(Joined(test::ReadSource(path)) == want) << c.colour << " " << c.depth;
     }
+    // kestrel-synth's mosaic of an odd size, whose edge libswscale reads past the last row.
+    const test::TempDir dir;
+    const std::string odd = dir.file("odd.ser");
+    ASSERT_EQ(test::RunCommand(test::ShellQuote(KESTREL_SYNTH_PATH) +
+                               " --width 37 --height 23 --frames 2 --format bayer --pattern GBRG "
+                               "--no-dark --output " + test::ShellQuote(odd)).status,
+              0);
+    EXPECT_TRUE(Joined(test::ReadSource(odd)) == FfmpegDecode(odd));
 }
 
 // Every writer's idea of the flag, with the samples in either order, at depths that leave high
