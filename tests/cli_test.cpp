@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "cli/options.h"
+#include "io/dark_frame.h"
 #include "settings/fields.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -94,6 +95,10 @@ TEST(KestrelBatch, MessagesHelpAndSavedSettings) {
          "      --stretch          stretch the histogram of the output\n"
          "      --colour, --color  process colour instead of grey\n"
          "      --hot-threshold N  hot pixel threshold, 0..255 (200)\n"},
+        // The master dark of a video, which never takes the place of a file the run uses.
+        {"-y -q --subtract-dark -d in.avi --save-dark m.bmp in.avi c.avi", 0, ""},
+        {"-y --subtract-dark -d in.avi --save-dark in.avi in.avi c.avi", 1,
+         "Can't save dark frame to in.avi: it is a file the run reads or writes"},
         {"-q in.avi out.avi", 1, "File out.avi exists. Overwrite?"},
         {"--yes in.avi out.avi", 0, "Wrote 3 frames to out.avi in "},
         // What is saved is what the run used: run again from it, it writes the same file.
@@ -107,8 +112,16 @@ TEST(KestrelBatch, MessagesHelpAndSavedSettings) {
     }
     EXPECT_EQ(ReadFileBytes(dir.file("a.avi")), ReadFileBytes(dir.file("b.avi")));
 
-    EXPECT_EQ(dir.names(),
-              (std::vector<std::string>{"a.avi", "b.avi", "in.avi", "out.avi", "s.ini"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.avi", "b.avi", "c.avi", "in.avi", "m.bmp",
+                                                      "out.avi", "s.ini"}));
+    Settings s;
+    Failure failure;
+    s.DarkFrame = dir.file("in.avi");
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
+    const Image average = DarkImage();
+    s.DarkFrame = dir.file("m.bmp");
+    ASSERT_TRUE(LoadDarkFrame(s, failure));
+    EXPECT_EQ(DarkImage().pixels, average.pixels);
 }
 
 // What is at the output name decides before any frame: only a regular file that the user may
