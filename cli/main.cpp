@@ -152,8 +152,17 @@ std::string SaveDarkRefusal(const CommandLine& cmd) {
     const Settings& s = cmd.settings;
     if (cmd.saveDarkFile.empty()) return "";
     if (!s.SubDark && !s.Hot) return "the run uses no dark frame";
+    // By path as well: the output is not there yet when the run starts.
+    namespace fs = std::filesystem;
+    auto path = [](const std::string& name) {
+        std::error_code error;
+        fs::path p = fs::weakly_canonical(fs::absolute(name, error), error);
+        return error ? fs::path() : p;
+    };
+    const fs::path saved = path(cmd.saveDarkFile);
     for (const std::string* name : {&s.InputFile, &s.OutputFile, &s.DarkFrame})
-        if (IsSameFile(cmd.saveDarkFile, *name)) return "it is a file the run reads or writes";
+        if (IsSameFile(cmd.saveDarkFile, *name) || (!saved.empty() && path(*name) == saved))
+            return "it is a file the run reads or writes";
     File old;
     char head[2] = {};
     if (old.open(cmd.saveDarkFile, File::Mode::Read) &&

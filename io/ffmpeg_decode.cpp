@@ -295,17 +295,17 @@ bool FfmpegDecoder::convert(AVFrame& frame) {
 }
 
 bool Demosaic::run(Bayer pattern, const uint8_t* src, ptrdiff_t srcStride, int32_t width,
-                   int32_t height, uint8_t* out, std::string& reason) {
+                   int32_t height, uint8_t* out) {
     SilenceFfmpeg();
     if (!sws_ || pattern != pattern_ || width != width_ || height != height_) {
         scratch_.reset();
         sws_.reset(sws_getContext(width, height, PixelFormatOf(pattern), width, height,
                                   AV_PIX_FMT_BGR24, kSwsFlags, nullptr, nullptr, nullptr));
-        if (!sws_) return Refuse(reason, "the mosaic cannot be converted");
+        if (!sws_) return false;
         scratchStride_ = (3 * size_t(width) + kScratchAlign - 1) / kScratchAlign * kScratchAlign;
         scratch_.reset(
             static_cast<uint8_t*>(av_malloc(scratchStride_ * size_t(height) + kScratchAlign)));
-        if (!scratch_) return Refuse(reason, "not enough memory for the picture");
+        if (!scratch_) return false;
         pattern_ = pattern;
         width_ = width;
         height_ = height;
@@ -321,7 +321,7 @@ bool Demosaic::run(Bayer pattern, const uint8_t* src, ptrdiff_t srcStride, int32
     uint8_t* dst[4] = {scratch_.get(), nullptr, nullptr, nullptr};
     const int dstStride[4] = {int(scratchStride_), 0, 0, 0};
     if (sws_scale(sws_.get(), srcPlanes, srcStrides, 0, height, dst, dstStride) != height)
-        return Refuse(reason, "the mosaic cannot be converted");
+        return false;
     const size_t stride = Stride24(uint32_t(width));
     const size_t used = 3 * size_t(width);
     for (size_t r = 0; r < size_t(height); ++r) {

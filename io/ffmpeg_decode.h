@@ -97,9 +97,9 @@ class Demosaic {
 public:
     // Turns `height` rows of `width` 8-bit mosaic samples, `srcStride` bytes apart (negative
     // for rows stored bottom row first), into 24-bit rows, top row first, Stride24(width)
-    // bytes each, at `out`. False, with `reason`, when libswscale refuses the picture.
+    // bytes each, at `out`. False when libswscale refuses the picture (a single row, no memory).
     bool run(Bayer pattern, const uint8_t* src, ptrdiff_t srcStride, int32_t width, int32_t height,
-             uint8_t* out, std::string& reason);
+             uint8_t* out);
 
 private:
     FfmpegPtr<SwsContext> sws_;

@@ -179,9 +179,16 @@ bool WriteFrame(const Image& frame, const Settings& settings, Failure& failure) 
     // cannot be stored in it.
     std::string why;
     if (g_ser) {
-        if (frame.consistent() && g_serWriter.writeFrame(frame.pixels.data(), frame.pixels.size()))
+        const SerHeader& h = g_serWriter.header();
+        if (frame.width != h.width || frame.height != h.height ||
+            frame.channels != SerPlanes(h.colorId))
+            why = "the frame's size differs from the first frame's";
+        else if (!frame.consistent())
+            why = "the frame's pixels do not fill its size";
+        else if (g_serWriter.writeFrame(frame.pixels.data(), frame.pixels.size()))
             return true;
-        why = frame.consistent() ? g_serWriter.reason() : "the frame's pixels do not fill its size";
+        else
+            why = g_serWriter.reason();
     } else if (header.biWidth != g_format.biWidth || header.biHeight != g_format.biHeight) {
         why = "the frame's size differs from the first frame's";
     } else if (!PackFrameData(frame, g_frameData)) {

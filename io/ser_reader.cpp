@@ -100,6 +100,12 @@ bool FrameRateOfTimestamps(const std::vector<int64_t>& timestamps, uint32_t& rat
     const int64_t g = std::gcd(ticks, kTicksPerSecond);
     rate = uint32_t(kTicksPerSecond / g);
     scale = uint32_t(ticks / g);
+    // Over some 7 minutes between frames the exact scale needs more than 32 bits: counted in
+    // milliseconds instead.
+    if (ticks / g > UINT32_MAX) {
+        rate = 1000;
+        scale = uint32_t((ticks + 5000) / 10000);
+    }
     return true;
 }
 

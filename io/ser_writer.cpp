@@ -58,11 +58,15 @@ bool SerWriter::finish(const std::vector<int64_t>& timestamps) {
     std::vector<uint8_t> bytes;
     if (timestamps.size() >= frames_)
         for (uint32_t i = 0; i < frames_; ++i) PutU64(bytes, uint64_t(timestamps[i]));
-    bool ok = bytes.empty() || f.write(bytes.data(), bytes.size());
+    // Frames without their times are still a whole file: a trailer that does not fit is left
+    // out, as the AVI writer leaves out an index.
+    if (!bytes.empty() && !(f.write(bytes.data(), bytes.size()) && f.flush()) &&
+        !out_.cutBack(kSerHeaderSize + frames_ * frameBytes_))
+        return failed(out_.reason());
     bytes.clear();
     AppendSerHeader(bytes, header_);
-    ok = ok && f.seek(0) && f.write(bytes.data(), bytes.size()) && f.flush();
-    if (!ok) return failed(f.reason());
+    if (!f.seek(0) || !f.write(bytes.data(), bytes.size()) || !f.flush())
+        return failed(f.reason());
     if (!out_.commit()) return failed(out_.reason());
     return true;
 }

@@ -23,8 +23,9 @@ public:
     // Appends one frame of exactly SerFrameBytes(header) bytes. False on a refused write: the
     // frame is then not part of the file, and finish() can still complete it.
     bool writeFrame(const uint8_t* data, size_t size);
-    // Writes the frame count and, when `timestamps` has one for every frame written, the
-    // trailer; then syncs and renames over the target. Closed afterwards whatever the result.
+    // Writes the frame count and, when `timestamps` has one for every frame written and the
+    // disk takes it, the trailer; then syncs and renames over the target. Closed afterwards
+    // whatever the result.
     bool finish(const std::vector<int64_t>& timestamps);
     void abandon() { out_.abandon(); }
 
@@ -32,6 +33,7 @@ public:
     bool isOpen() const { return out_.isOpen(); }
     bool replacesAFile() const { return out_.replacesAFile(); }
     uint32_t framesWritten() const { return frames_; }
+    const SerHeader& header() const { return header_; }
 
 private:
     bool fail(const std::string& why);

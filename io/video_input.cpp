@@ -14,9 +14,11 @@ namespace {
 
 // AVIPALCHANGE header and 256 entries: all that a palette change can say.
 constexpr size_t kMaxPaletteChangeBytes = 4 + 4 * 256;
-constexpr uint32_t kDefaultRate = 25;
+constexpr uint32_t kDefaultRate = 25;  // frames per second when a SER file does not tell
 // Colours are interpolated from the row above or below; libswscale refuses a single row.
-constexpr const char* kOneRowMosaic = "a Bayer mosaic of one row cannot be demosaiced";  // frames per second when a SER file does not tell
+constexpr const char* kOneRowMosaic = "a Bayer mosaic of one row cannot be demosaiced";
+constexpr const char* kNotAMosaic =
+    "a Bayer pattern applies only to grey 8-bit pictures and mono SER files";
 
 const char* ReadReason(AviReadStatus status) {
     switch (status) {
@@ -89,11 +91,15 @@ bool VideoInput::openAvi(const std::string& path, const InputOptions& options,
         // Only grey 8-bit pictures can be mosaics.
         if (format.layout == PixelLayout::Grey8)
             bayer_ = options.bayer.value_or(BayerOfFourCC(compression));
+        else if (options.bayer.value_or(Bayer::None) != Bayer::None)
+            return Refuse(reason, kNotAMosaic);
         if (bayer_ != Bayer::None && format.height < 2) return Refuse(reason, kOneRowMosaic);
         decoder_.open(std::move(format));
         decoder_.setBlankAllowed(holdsAWholePicture());
     } else if (IsRgbCompression(compression)) {
         return false;
+    } else if (options.bayer.value_or(Bayer::None) != Bayer::None) {
+        return Refuse(reason, kNotAMosaic);
     } else {
         // Compressed and YUV pictures, and grey ones of depths DibDecoder does not read: the
         // reason is then FFmpeg's.
@@ -111,6 +117,8 @@ bool VideoInput::openSer(const std::string& path, const InputOptions& options,
     ser_ = true;
     if (h.colorId == kSerMono || BayerOfSerColour(h.colorId) != Bayer::None)
         bayer_ = options.bayer.value_or(BayerOfSerColour(h.colorId));
+    else if (options.bayer.value_or(Bayer::None) != Bayer::None)
+        return Refuse(reason, kNotAMosaic);
     if (bayer_ != Bayer::None && h.height < 2) return Refuse(reason, kOneRowMosaic);
     byteOrder_ = options.byteOrder;
     info_.fccType = kFccVids;
@@ -215,7 +223,7 @@ bool VideoInput::decodeSer(size_t position, std::vector<uint8_t>& rows) {
     }
     rows.resize(size_t(Stride24(uint32_t(h.width))) * size_t(h.height));
     if (bayer_ != Bayer::None)
-        return demosaic_.run(bayer_, s, h.width, h.width, h.height, rows.data(), reason_);
+        return demosaic_.run(bayer_, s, h.width, h.width, h.height, rows.data());
     SamplesToRows(s, planes, h.colorId == kSerRgb, h.width, h.height, rows.data());
     return true;
 }
@@ -230,7 +238,10 @@ bool VideoInput::decode(size_t position, std::vector<uint8_t>& rows, int32_t& wi
     }
     if (!decodeAvi(position)) return false;
     const std::vector<uint8_t>& dib = useFfmpeg_ ? ffmpeg_.dib() : decoder_.dib();
-    if (bayer_ == Bayer::None) return ConvertDibTo24(dib.data(), dib.size(), width, height, rows);
+    // The black picture of a dropped first frame is already 24-bit.
+    ByteCursor in(dib.data(), dib.size());
+    if (bayer_ == Bayer::None || ReadBitmapInfoHeader(in).biBitCount != 8)
+        return ConvertDibTo24(dib.data(), dib.size(), width, height, rows);
     // The grey DIB's rows are bottom row first: the mosaic is read upwards from its last row.
     const PictureFormat& f = decoder_.format();
     const size_t stride = size_t(DibStride(uint64_t(f.width), 8));
@@ -238,7 +249,7 @@ bool VideoInput::decode(size_t position, std::vector<uint8_t>& rows, int32_t& wi
     if (dib.size() < start + stride * size_t(f.height)) return false;
     rows.resize(size_t(Stride24(uint32_t(f.width))) * size_t(f.height));
     if (!demosaic_.run(bayer_, dib.data() + start + stride * size_t(f.height - 1),
-                       -ptrdiff_t(stride), f.width, f.height, rows.data(), reason_))
+                       -ptrdiff_t(stride), f.width, f.height, rows.data()))
         return false;
     width = f.width;
     height = f.height;

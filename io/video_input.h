@@ -60,7 +60,6 @@ private:
     AviStreamInfo info_{};
     bool ser_ = false;
     Bayer bayer_ = Bayer::None;
-    std::string reason_;
     Demosaic demosaic_;
 
     AviReader reader_;

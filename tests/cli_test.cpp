@@ -99,6 +99,10 @@ TEST(KestrelBatch, MessagesHelpAndSavedSettings) {
         {"-y -q --subtract-dark -d in.avi --save-dark m.bmp in.avi c.avi", 0, ""},
         {"-y --subtract-dark -d in.avi --save-dark in.avi in.avi c.avi", 1,
          "Can't save dark frame to in.avi: it is a file the run reads or writes"},
+        {"-y --subtract-dark -d in.avi --save-dark ./new.avi in.avi new.avi", 1,
+         "Can't save dark frame to ./new.avi: it is a file the run reads or writes"},
+        {"-y --bayer RGGB in.avi c.avi", 1,
+         "in.avi: a Bayer pattern applies only to grey 8-bit pictures and mono SER files"},
         {"-q in.avi out.avi", 1, "File out.avi exists. Overwrite?"},
         {"--yes in.avi out.avi", 0, "Wrote 3 frames to out.avi in "},
         // What is saved is what the run used: run again from it, it writes the same file.

@@ -157,6 +157,7 @@ TEST(Ser, WholeFramesAndTheirRate) {
     } cases[] = {
         {{.interval = 200'000}, 3, 50, 1},
         {{.interval = 333'667}, 3, 10'000'000, 333'667},
+        {{.interval = 5'000'000'001}, 3, 1000, 500'000},  // past 32 bits: in milliseconds
         {{.count = 0, .interval = 200'000}, 3, 25, 1},
         {{.count = 9}, 3, 25, 1},
         {{.interval = 200'000, .cut = 1}, 3, 25, 1},
@@ -229,12 +230,13 @@ TEST(Ser, AFailedWriteLeavesWholeFrames) {
     const test::TempDir dir;
     const std::string path = dir.file("cut.ser");
     const Bytes frame(kWidth * kHeight, 7);
-    EXPECT_EQ(test::ExitCodeUnderFileSizeLimit(kSerHeaderSize + 2 * frame.size() + 50, [&] {
+    // Nor does a trailer of times that no longer fits take the frames with it.
+    EXPECT_EQ(test::ExitCodeUnderFileSizeLimit(kSerHeaderSize + 2 * frame.size() + 10, [&] {
                   SerWriter w;
                   const SerHeader h{.width = kWidth, .height = kHeight};
                   const bool ok = w.create(path, h) && w.writeFrame(frame.data(), frame.size()) &&
                                   w.writeFrame(frame.data(), frame.size()) &&
-                                  !w.writeFrame(frame.data(), frame.size()) && w.finish({});
+                                  !w.writeFrame(frame.data(), frame.size()) && w.finish({1, 2});
                   return ok ? 0 : 1;
               }),
               0);
