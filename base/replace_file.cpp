@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,18 +163,26 @@ bool ReplacingFile::open(const std::string& target, IfExists ifExists) {
     if (state == TargetState::Refused) return fail(reason_);
     if (state == TargetState::File && ifExists == IfExists::Keep)
         return fail("a file appeared at the name after the run began");
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    // The file and the note that a signal ending the process removes it come into being
+    // together: a signal between the two would leave the file behind.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    bool created = false;
+    for (int attempt = 0; attempt < kNameAttempts && !created; ++attempt) {
         const std::string candidate = TemporaryName(path).string();
-        if (file_.open(candidate, File::Mode::CreateNew)) {
+        created = file_.open(candidate, File::Mode::CreateNew);
+        if (created) {
             target_ = path.string();
             temp_ = candidate;
             replaces_ = state == TargetState::File;
             NotePending(temp_);
-            return true;
+        } else if (file_.error() != EEXIST) {
+            break;  // the folder is missing or not writable
         }
-        if (file_.error() != EEXIST) break;  // the folder is missing or not writable
     }
-    return fail(file_.reason());
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return created || fail(file_.reason());
 }
 
 bool ReplacingFile::commit() {
