@@ -44,7 +44,16 @@ constexpr Bayer BayerOfFourCC(uint32_t fourcc) {
 constexpr Bayer BayerOfSerColour(int32_t colorId) {
     return colorId >= 8 && colorId <= 11 ? Bayer(colorId - 7) : Bayer::None;
 }
+// And back, for writers: the SER ColorID and the FourCC that name a pattern.
+constexpr int32_t SerColourOfBayer(Bayer bayer) { return int32_t(bayer) + 7; }
+constexpr uint32_t BayerFourCC(Bayer bayer) {
+    for (const BayerTag& t : kBayerTags)
+        if (t.pattern == bayer) return t.fourcc;
+    return 0;
+}
 
+// "RGGB" and the like, "none" for None.
+const char* BayerName(Bayer bayer);
 // "RGGB" and the like, any case, and "none"; false for any other text.
 bool ParseBayer(std::string_view text, Bayer& bayer);
 

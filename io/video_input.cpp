@@ -20,6 +20,11 @@ constexpr const char* kOneRowMosaic = "a Bayer mosaic of one row cannot be demos
 constexpr const char* kNotAMosaic =
     "a Bayer pattern applies only to grey 8-bit pictures and mono SER files";
 
+// The user named a pattern: the picture must be one that can be a mosaic.
+bool PatternGiven(const InputOptions& options) {
+    return options.bayer.value_or(Bayer::None) != Bayer::None;
+}
+
 const char* ReadReason(AviReadStatus status) {
     switch (status) {
         case AviReadStatus::Ok: break;
@@ -91,14 +96,14 @@ bool VideoInput::openAvi(const std::string& path, const InputOptions& options,
         // Only grey 8-bit pictures can be mosaics.
         if (format.layout == PixelLayout::Grey8)
             bayer_ = options.bayer.value_or(BayerOfFourCC(compression));
-        else if (options.bayer.value_or(Bayer::None) != Bayer::None)
+        else if (PatternGiven(options))
             return Refuse(reason, kNotAMosaic);
         if (bayer_ != Bayer::None && format.height < 2) return Refuse(reason, kOneRowMosaic);
         decoder_.open(std::move(format));
         decoder_.setBlankAllowed(holdsAWholePicture());
     } else if (IsRgbCompression(compression)) {
         return false;
-    } else if (options.bayer.value_or(Bayer::None) != Bayer::None) {
+    } else if (PatternGiven(options)) {
         return Refuse(reason, kNotAMosaic);
     } else {
         // Compressed and YUV pictures, and grey ones of depths DibDecoder does not read: the
@@ -117,7 +122,7 @@ bool VideoInput::openSer(const std::string& path, const InputOptions& options,
     ser_ = true;
     if (h.colorId == kSerMono || BayerOfSerColour(h.colorId) != Bayer::None)
         bayer_ = options.bayer.value_or(BayerOfSerColour(h.colorId));
-    else if (options.bayer.value_or(Bayer::None) != Bayer::None)
+    else if (PatternGiven(options))
         return Refuse(reason, kNotAMosaic);
     if (bayer_ != Bayer::None && h.height < 2) return Refuse(reason, kOneRowMosaic);
     byteOrder_ = options.byteOrder;
@@ -213,7 +218,7 @@ bool VideoInput::decodeSer(size_t position, std::vector<uint8_t>& rows) {
     const size_t samples = size_t(h.width) * size_t(h.height) * size_t(planes);
     const uint8_t* s = raw_.data();
     if (SerSampleBytes(h.depth) == 2) {
-        // Decided once, from the first frame, so that a dark frame cannot flip it mid-run.
+        // Decided once, from the first frame, so that a darker picture later cannot flip it.
         if (byteOrder_ == ByteOrder::Auto)
             byteOrder_ = DetectByteOrder(s, samples, size_t(h.width) * size_t(planes),
                                          bayer_ != Bayer::None ? 2 : size_t(planes));

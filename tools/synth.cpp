@@ -8,6 +8,7 @@
 #include "base/file.h"
 #include "io/avi_writer.h"
 #include "io/bitmap.h"
+#include "io/frame_sink.h"
 #include "io/ser_writer.h"
 #include "tools/sky_model.h"
 #include "tools/synth_options.h"
@@ -70,7 +71,7 @@ int WriteSer(const SynthOptions& o, const std::string& path, uint32_t frames, ui
 // an AVI otherwise. `stream` keeps the dither of one video apart from another's.
 int WriteVideo(const SynthOptions& o, const std::string& path, uint32_t frames, uint64_t stream,
                const RenderFrame& render) {
-    if (IsSerName(path)) return WriteSer(o, path, frames, stream, render);
+    if (WritesSer(path)) return WriteSer(o, path, frames, stream, render);
     AviWriter writer;
     AviWriteStatus s = writer.create(path, StreamInfo(o.layout, o.width, o.height, o.fps, frames),
                                      StreamFormat(o.layout, o.width, o.height), kFcc00db);
@@ -94,7 +95,7 @@ int WriteVideo(const SynthOptions& o, const std::string& path, uint32_t frames, 
 std::string Describe(const SynthOptions& o) {
     std::string what = std::to_string(o.width) + "x" + std::to_string(o.height) + " " +
                        LayoutName(o.layout) + (o.colour && !IsBayer(o.layout) ? " colour" : "");
-    if (IsSerName(o.output) || (o.writeDark && IsSerName(o.dark)))
+    if (WritesSer(o.output) || (o.writeDark && WritesSer(o.dark)))
         what += " " + std::to_string(o.ser.bits) + "-bit SER" +
                 (o.ser.bits > 8 && o.ser.bigEndian ? " big-endian" : "");
     return what;

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "io/frame_sink.h"
+
 namespace kestrel::synth {
 namespace {
 
@@ -55,9 +57,8 @@ const char* SynthUsage() {
            "  --help             show this text\n";
 }
 
-bool IsSerName(const std::string& path) { return EndsWithNoCase(path, ".ser"); }
 bool IsVideoName(const std::string& path) {
-    return IsSerName(path) || EndsWithNoCase(path, ".avi");
+    return WritesSer(path) || EndsWithNoCase(path, ".avi");
 }
 
 ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::string& error) {
@@ -143,11 +144,12 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
             o.ser.bigEndian = value == "be";
             serOption = name;
         } else if (takeValue("--pattern")) {
-            const char* const names[] = {"RGGB", "GRBG", "GBRG", "BGGR"};  // as the Bayer layouts
-            auto at = std::ranges::find(names, value);
-            if (error.empty() && at == std::end(names))
+            Bayer named = Bayer::None;
+            for (Bayer b : {Bayer::Rggb, Bayer::Grbg, Bayer::Gbrg, Bayer::Bggr})
+                if (value == BayerName(b)) named = b;
+            if (error.empty() && named == Bayer::None)
                 error = "unknown pattern '" + std::string(value) + "' (RGGB, GRBG, GBRG or BGGR)";
-            pattern = StoredLayout(int(StoredLayout::BayerRggb) + (at - std::begin(names)) % 4);
+            pattern = LayoutOf(named == Bayer::None ? Bayer::Rggb : named);
             patternOption = name;
         } else if (takeValue("--format")) {
             // In layout order.
@@ -175,14 +177,14 @@ ParseResult ParseSynthOptions(int argc, char** argv, SynthOptions& o, std::strin
         o.colour = true;
     }
     const bool darkVideo = o.writeDark && IsVideoName(o.dark);
-    const bool anySer = IsSerName(o.output) || (darkVideo && IsSerName(o.dark));
+    const bool anySer = WritesSer(o.output) || (darkVideo && WritesSer(o.dark));
     if (o.colour && (o.layout == StoredLayout::Pal8 || o.layout == StoredLayout::Y800))
         error = std::string("--colour needs --format bgr24, rgb or bayer; ") +
                 LayoutName(o.layout) + " frames are grey";
     for (const std::string& video : {o.output, darkVideo ? o.dark : o.output}) {
-        if (o.layout == StoredLayout::Pal8 && IsSerName(video))
+        if (o.layout == StoredLayout::Pal8 && WritesSer(video))
             error = "--format pal8 is for AVI files: " + video;
-        if (o.layout == StoredLayout::Rgb24 && !IsSerName(video))
+        if (o.layout == StoredLayout::Rgb24 && !WritesSer(video))
             error = "--format rgb is for SER files (.ser): " + video;
     }
     if (!serOption.empty() && !anySer) error = serOption + " is for SER files (.ser)";

@@ -25,8 +25,8 @@ struct SynthOptions {
     bool timestamps = true;  // the SER trailer
 };
 
-// By the name's ending, in any case: a SER file, or a video (AVI or SER) rather than a bitmap.
-bool IsSerName(const std::string& path);
+// By the name's ending, in any case: a video (AVI or SER; WritesSer tells which) rather than a
+// bitmap.
 bool IsVideoName(const std::string& path);
 
 constexpr int32_t kMaxSide = 16384;

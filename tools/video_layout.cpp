@@ -10,13 +10,6 @@
 namespace kestrel::synth {
 namespace {
 
-// In the order of the Bayer layouts.
-constexpr const char* kPatterns[] = {"RGGB", "GRBG", "GBRG", "BGGR"};
-
-const char* Pattern(StoredLayout bayer) {
-    return kPatterns[int(bayer) - int(StoredLayout::BayerRggb)];
-}
-
 uint64_t RowBytes(StoredLayout layout, int32_t width) {
     switch (layout) {
         case StoredLayout::Bgr24: return DibStride(uint64_t(width), 24);
@@ -29,9 +22,7 @@ uint64_t RowBytes(StoredLayout layout, int32_t width) {
 // The FourCC of strf and strh; 0 (BI_RGB) for the layouts without one.
 uint32_t Compression(StoredLayout layout) {
     if (layout == StoredLayout::Y800) return kFccY800;
-    if (!IsBayer(layout)) return kBiRgb;
-    const char* p = Pattern(layout);
-    return FourCC(p[0], p[1], p[2], p[3]);
+    return IsBayer(layout) ? BayerFourCC(PatternOf(layout)) : kBiRgb;
 }
 
 // The 8-bit samples of a SER frame: one a pixel for mono and the mosaics, three otherwise.
@@ -70,6 +61,14 @@ const char* LayoutName(StoredLayout layout) {
         case StoredLayout::BayerBggr: return "bayer BGGR";
     }
     return "?";
+}
+
+Bayer PatternOf(StoredLayout layout) {
+    return IsBayer(layout) ? Bayer(int(layout) - int(StoredLayout::BayerRggb) + 1) : Bayer::None;
+}
+
+StoredLayout LayoutOf(Bayer pattern) {
+    return StoredLayout(int(StoredLayout::BayerRggb) + int(pattern) - 1);
 }
 
 bool IsBayer(StoredLayout layout) {
@@ -137,7 +136,7 @@ void PackFrame(const Image& image, StoredLayout layout, std::vector<uint8_t>& ou
 }
 
 void Mosaic(const Image& image, StoredLayout bayer, std::vector<uint8_t>& out) {
-    const char* letters = Pattern(bayer);
+    const char* letters = BayerName(PatternOf(bayer));
     const size_t w = size_t(image.width), h = size_t(image.height), ch = size_t(image.channels);
     out.resize(w * h);
     for (size_t y = 0; y < h; ++y) {
@@ -159,7 +158,7 @@ SerHeader MakeSerHeader(StoredLayout layout, int32_t width, int32_t height, cons
         case StoredLayout::Rgb24: h.colorId = kSerRgb; break;
         case StoredLayout::Y800:
         case StoredLayout::Pal8: h.colorId = kSerMono; break;
-        default: h.colorId = kSerBayerRggb + (int32_t(layout) - int32_t(StoredLayout::BayerRggb));
+        default: h.colorId = SerColourOfBayer(PatternOf(layout));
     }
     h.littleEndian = s.leFlag;
     h.width = width;

@@ -10,6 +10,7 @@
 
 #include "base/image.h"
 #include "io/avi_format.h"
+#include "io/bayer.h"
 #include "io/decode.h"
 #include "io/ser_format.h"
 
@@ -32,6 +33,9 @@ constexpr uint32_t kPal8Colours = 256;
 
 const char* LayoutName(StoredLayout layout);
 bool IsBayer(StoredLayout layout);
+// The pattern of a Bayer layout (None for the others), and the layout of a pattern.
+Bayer PatternOf(StoredLayout layout);
+StoredLayout LayoutOf(Bayer pattern);
 
 // Bytes of one stored AVI frame.
 uint64_t FrameBytes(StoredLayout layout, int32_t width, int32_t height);
